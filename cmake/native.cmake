@@ -1,0 +1,65 @@
+# The native (Linux) target: our Win32 layer as one shared library that the
+# plug-in and the host both load, the plug-in as an ELF .ape, the stand-in
+# host, the tests and the benchmarks.
+
+find_package(Threads REQUIRED)
+
+# The AVI writer, also linked straight into the tests.
+add_library(avi_writer STATIC ${AVI_WRITER_SOURCES} platform/native/posix_output_file.cpp)
+target_include_directories(avi_writer PUBLIC ${PROJECT_SOURCE_DIR})
+
+add_library(win32native SHARED
+    platform/native/avifile.cpp
+    platform/native/clock.cpp
+    platform/native/dialog_template.cpp
+    platform/native/kernel.cpp
+    platform/native/modules.cpp
+    platform/native/res_file.cpp
+    platform/native/user32.cpp)
+target_include_directories(win32native PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(win32native PRIVATE avi_writer ${CMAKE_DL_LIBS} Threads::Threads)
+set_target_properties(win32native PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+# The dialog template, compiled from the same .rc as on Windows and
+# embedded in each native module that shows the dialog.
+set(RES_FILE ${CMAKE_BINARY_DIR}/avi_output.res)
+add_custom_command(
+    OUTPUT ${RES_FILE}
+    COMMAND ${WINDRES} -I ${PROJECT_SOURCE_DIR}/resources -i ${PROJECT_SOURCE_DIR}/resources/avi_output.rc
+            -O res -o ${RES_FILE}
+    DEPENDS resources/avi_output.rc resources/resource.h
+    COMMENT "Compiling the dialog template")
+configure_file(platform/native/module_resources.S.in ${CMAKE_BINARY_DIR}/module_resources.S @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/module_resources.S PROPERTIES OBJECT_DEPENDS ${RES_FILE})
+add_library(module_resources OBJECT ${CMAKE_BINARY_DIR}/module_resources.S platform/native/module_resources.cpp)
+target_include_directories(module_resources PUBLIC ${PROJECT_SOURCE_DIR})
+
+add_library(plugin_core OBJECT ${PLUGIN_SOURCES})
+target_include_directories(plugin_core PUBLIC ${PROJECT_SOURCE_DIR})
+set_target_properties(plugin_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+# The plug-in: exports _AVS_APE_RetrFunc and nothing else.
+add_library(avi_output MODULE $<TARGET_OBJECTS:plugin_core> $<TARGET_OBJECTS:module_resources>)
+target_link_libraries(avi_output PRIVATE win32native Threads::Threads)
+set_target_properties(avi_output PROPERTIES
+    PREFIX "" SUFFIX ".ape"
+    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
+    LINK_DEPENDS ${PROJECT_SOURCE_DIR}/plugin/exports.map)
+target_link_options(avi_output PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/plugin/exports.map -Wl,--no-undefined)
+
+add_executable(apehost
+    host/animation.cpp
+    host/apehost.cpp
+    host/dialog_driver.cpp
+    host/plugin_loader.cpp
+    host/record_command.cpp)
+target_link_libraries(apehost PRIVATE win32native Threads::Threads)
+set_target_properties(apehost PROPERTIES BUILD_RPATH "$<TARGET_FILE_DIR:win32native>")
+
+if(AVI_OUTPUT_TESTS)
+    enable_testing()
+    add_subdirectory(tests)
+endif()
+if(AVI_OUTPUT_BENCH)
+    add_subdirectory(bench)
+endif()

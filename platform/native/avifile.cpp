@@ -1,0 +1,201 @@
+// The AVIFile operations of the native layer, over our own AVI writer.
+// Handles are reference counted as the COM objects of AVIFIL32 are: a
+// stream holds a reference to its file, and the file is finished when the
+// last reference goes.
+#include "platform/avi/avi_writer.h"
+#include "platform/native/error_codes.h"
+#include "platform/native/native_host.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+struct AviFileObject {
+    explicit AviFileObject(const avi::WriterOptions& options)
+        : writer(options)
+    {
+    }
+    std::atomic<ULONG> references {1};
+    std::mutex lock;
+    avi::AviWriter writer;
+    AviStreamObject* stream = nullptr;
+};
+
+struct AviStreamObject {
+    std::atomic<ULONG> references {1};
+    AviFileObject* file = nullptr;
+};
+
+namespace {
+
+std::atomic<int> initCount {0};
+std::mutex optionsLock;
+avi::WriterOptions writerOptions;
+
+avi::WriterOptions currentOptions()
+{
+    std::lock_guard<std::mutex> guard(optionsLock);
+    return writerOptions;
+}
+
+HRESULT refused(avi::Failure why) { return native::toHresult(avi::WriterStatus::refused(why)); }
+
+int16_t toI16(LONG value)
+{
+    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
+}
+
+avi::StreamHeader toStreamHeader(const AVISTREAMINFOA& info)
+{
+    avi::StreamHeader header;
+    header.type = info.fccType;
+    header.handler = info.fccHandler;
+    header.flags = info.dwFlags;
+    header.priority = info.wPriority;
+    header.language = info.wLanguage;
+    header.initialFrames = info.dwInitialFrames;
+    header.scale = info.dwScale;
+    header.rate = info.dwRate;
+    header.start = info.dwStart;
+    header.suggestedBufferSize = info.dwSuggestedBufferSize;
+    header.quality = info.dwQuality;
+    header.sampleSize = info.dwSampleSize;
+    header.frameLeft = toI16(info.rcFrame.left);
+    header.frameTop = toI16(info.rcFrame.top);
+    header.frameRight = toI16(info.rcFrame.right);
+    header.frameBottom = toI16(info.rcFrame.bottom);
+    std::memcpy(header.name, info.szName, sizeof header.name);
+    header.name[sizeof header.name - 1] = '\0';
+    return header;
+}
+
+ULONG releaseFile(AviFileObject* file)
+{
+    const ULONG left = file->references.fetch_sub(1) - 1;
+    if (left == 0) {
+        file->writer.close();
+        delete file;
+    }
+    return left;
+}
+
+} // namespace
+
+WIN32_NATIVE_API void AVIFileInit() { initCount.fetch_add(1); }
+
+WIN32_NATIVE_API void AVIFileExit()
+{
+    int count = initCount.load();
+    while (count > 0 && !initCount.compare_exchange_weak(count, count - 1)) {
+    }
+}
+
+WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* options)
+{
+    std::lock_guard<std::mutex> guard(optionsLock);
+    writerOptions = avi::WriterOptions();
+    if (!options)
+        return;
+    if (options->segmentLimit)
+        writerOptions.segmentLimit = options->segmentLimit;
+    if (options->flushIntervalMs)
+        writerOptions.flushIntervalMs = options->flushIntervalMs;
+    if (options->superIndexCapacity)
+        writerOptions.superIndexCapacity = options->superIndexCapacity;
+}
+
+WIN32_NATIVE_API HRESULT AVIFileOpenA(PAVIFILE* file, LPCSTR path, UINT mode, LPCLSID)
+{
+    if (!file || !path)
+        return refused(avi::Failure::BadArgument);
+    *file = nullptr;
+    if (initCount.load() <= 0)
+        return native::kLibraryNotInitialised;
+    if (!(mode & OF_CREATE) || !(mode & OF_WRITE))
+        return native::kNotWritable;
+    auto* object = new (std::nothrow) AviFileObject(currentOptions());
+    if (!object)
+        return refused(avi::Failure::OutOfMemory);
+    avi::WriterStatus status = object->writer.open(path);
+    if (!status.ok()) {
+        delete object;
+        return native::toHresult(status);
+    }
+    *file = object;
+    return 0;
+}
+
+WIN32_NATIVE_API HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, AVISTREAMINFOA* info)
+{
+    if (!file || !stream || !info)
+        return refused(avi::Failure::BadArgument);
+    *stream = nullptr;
+    std::lock_guard<std::mutex> guard(file->lock);
+    if (file->stream || file->writer.hasStream())
+        return refused(avi::Failure::StreamExists);
+    avi::WriterStatus status = file->writer.createStream(toStreamHeader(*info));
+    if (!status.ok())
+        return native::toHresult(status);
+    auto* object = new (std::nothrow) AviStreamObject;
+    if (!object)
+        return refused(avi::Failure::OutOfMemory);
+    object->file = file;
+    file->references.fetch_add(1);
+    file->stream = object;
+    *stream = object;
+    return 0;
+}
+
+WIN32_NATIVE_API HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID format, LONG formatSize)
+{
+    if (!stream || !stream->file || !format || formatSize <= 0 || position != 0)
+        return refused(avi::Failure::BadArgument);
+    std::lock_guard<std::mutex> guard(stream->file->lock);
+    return native::toHresult(stream->file->writer.setFormat(format, static_cast<size_t>(formatSize)));
+}
+
+WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize,
+                                        DWORD flags, LONG* samplesWritten, LONG* bytesWritten)
+{
+    if (samplesWritten)
+        *samplesWritten = 0;
+    if (bytesWritten)
+        *bytesWritten = 0;
+    if (!stream || !stream->file || samples != 1 || bufferSize < 0)
+        return refused(avi::Failure::BadArgument);
+    std::lock_guard<std::mutex> guard(stream->file->lock);
+    avi::WriterStatus status = stream->file->writer.writeFrame(start, buffer, static_cast<uint32_t>(bufferSize),
+                                                               (flags & AVIIF_KEYFRAME) != 0);
+    if (!status.ok())
+        return native::toHresult(status);
+    if (samplesWritten)
+        *samplesWritten = 1;
+    if (bytesWritten)
+        *bytesWritten = bufferSize;
+    return 0;
+}
+
+WIN32_NATIVE_API ULONG AVIStreamRelease(PAVISTREAM stream)
+{
+    if (!stream)
+        return 0;
+    const ULONG left = stream->references.fetch_sub(1) - 1;
+    if (left == 0) {
+        AviFileObject* file = stream->file;
+        {
+            std::lock_guard<std::mutex> guard(file->lock);
+            file->stream = nullptr;
+        }
+        delete stream;
+        releaseFile(file);
+    }
+    return left;
+}
+
+WIN32_NATIVE_API ULONG AVIFileRelease(PAVIFILE file)
+{
+    if (!file)
+        return 0;
+    return releaseFile(file);
+}

@@ -1,0 +1,98 @@
+// Construction, destruction, the stop operation and the preset data.
+#include "plugin/avi_output_effect.h"
+
+#include "dialog/config_dialog.h"
+#include "plugin/default_path.h"
+#include "plugin/live_effects.h"
+#include "plugin/module_identity.h"
+#include "plugin/registration.h"
+
+#include <cstdlib>
+#include <cstring>
+
+void ScratchBuffer::release()
+{
+    std::free(data);
+    data = nullptr;
+    capacity = 0;
+    width = 0;
+    height = 0;
+}
+
+AviOutputEffect::AviOutputEffect()
+    : presetWord(0)
+    , aviFile(nullptr)
+    , aviStream(nullptr)
+    , frameFormat()
+    , streamInfo()
+    , dialogWindow(nullptr)
+    , recording(0)
+    , width(0)
+    , height(0)
+    , lastFrameIndex(0)
+    , frameRate(25)
+    , elapsedMs(0)
+    , lastTick(0)
+    , lastBytesWritten(0)
+    , totalBytes(0)
+    , lastSamplesWritten(0)
+    , totalFrames(0)
+    , rawMode(0)
+    , rawModeActive(0)
+{
+    buildDefaultPath(fileName, moduleInstance);
+    AVIFileInit();
+    addLiveEffect(this);
+}
+
+AviOutputEffect::~AviOutputEffect()
+{
+    removeLiveEffect(this);
+    // A dialog still open must not reach this effect any more.
+    forgetDialogEffect(this);
+    stopRecording();
+    AVIFileExit();
+    scratch.release();
+}
+
+void AviOutputEffect::stopRecording()
+{
+    platform::LockGuard guard(recordingLock);
+    stopRecordingLocked();
+}
+
+// Releases each handle once and forgets it, so a second stop finds nothing to release.
+void AviOutputEffect::stopRecordingLocked()
+{
+    recording.store(0, std::memory_order_release);
+    if (aviStream) {
+        AVIStreamRelease(aviStream);
+        aviStream = nullptr;
+    }
+    if (aviFile) {
+        AVIFileRelease(aviFile);
+        aviFile = nullptr;
+    }
+}
+
+char* AviOutputEffect::getDescription() { return moduleNameString; }
+
+// The preset data is presetWord as 4 little-endian bytes.
+void AviOutputEffect::loadPresetData(unsigned char* data, int length)
+{
+    if (!data || length < 4)
+        return;
+    const uint32_t word = static_cast<uint32_t>(data[0]) | (static_cast<uint32_t>(data[1]) << 8) |
+                          (static_cast<uint32_t>(data[2]) << 16) | (static_cast<uint32_t>(data[3]) << 24);
+    presetWord = static_cast<int32_t>(word);
+}
+
+int AviOutputEffect::savePresetData(unsigned char* data)
+{
+    if (!data)
+        return 0;
+    const auto word = static_cast<uint32_t>(presetWord);
+    for (int i = 0; i < 4; ++i)
+        data[i] = static_cast<unsigned char>(word >> (8 * i));
+    return 4;
+}

@@ -1,0 +1,32 @@
+#include "resources/help_text.h"
+
+const char helpCaption[] = "Quorvane AVI Output APE- readme";
+
+const char helpText[] =
+    "AVS AVI output\n"
+    "=======================================\n"
+    "\n"
+    "This module saves the output of the AVS window to an AVI file.\n"
+    "\n"
+    "The AVI file is not compressed, which keeps the processor time\n"
+    "that saving takes away from AVS as low as possible.\n"
+    "\n"
+    "This needs a sufficiently fast hard drive:\n"
+    "for example, a 320x240 movie @ 25fps requires 5.5MB/sec.\n"
+    "or 7.3MB/sec in RAW mode.\n"
+    "\n"
+    "If your drive cannot keep up, use a smaller frame size\n"
+    "or a lower frame rate.\n"
+    "\n"
+    "Configuration\n"
+    "===================\n"
+    "Type a path and file name into the file name box.\n"
+    "Any existing file of that name is overwritten.\n"
+    "Enter the desired frame rate.\n"
+    "Press 'save' to begin saving.\n"
+    "Choose RAW mode for less processor cost if your drive is fast\n"
+    "enough, but many editing programs cannot read these 'top-down'\n"
+    "files, and only one known player can.\n"
+    "\n"
+    "Reports and comments are welcome at avi-output@quorvane.example\n"
+    "\n";
