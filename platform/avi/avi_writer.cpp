@@ -113,9 +113,12 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
     }
 
     // The header starts the file; setting the format again rewrites it.
-    WriterStatus status = file_.truncate(0);
-    if (!status.ok())
-        return status;
+    WriterStatus status;
+    if (file_.end() != 0) {
+        status = file_.truncate(0);
+        if (!status.ok())
+            return status;
+    }
     try {
         const size_t nameSize = strnlen(stream_.name, sizeof(stream_.name)) + 1;
         const size_t superIndexBytes = kSuperIndexHeaderSize + kSuperIndexEntrySize * options_.superIndexCapacity;

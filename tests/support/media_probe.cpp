@@ -1,0 +1,110 @@
+#include "tests/support/media_probe.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <sys/wait.h>
+
+std::string shellQuote(const std::string& text)
+{
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+int runCommand(const std::string& command, std::string* output)
+{
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return -1;
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        if (output)
+            output->append(buffer, got);
+    }
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool probeStream(const std::string& file, ProbedStream& stream)
+{
+    std::string text;
+    if (runCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                   "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_frames,duration -of default=nw=1 " +
+                       shellQuote(file),
+                   &text) != 0)
+        return false;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "codec_name")
+            stream.codec = value;
+        else if (key == "pix_fmt")
+            stream.pixelFormat = value;
+        else if (key == "width")
+            stream.width = std::atoi(value.c_str());
+        else if (key == "height")
+            stream.height = std::atoi(value.c_str());
+        else if (key == "r_frame_rate")
+            stream.frameRate = value;
+        else if (key == "nb_frames" && value != "N/A")
+            stream.frameCount = std::atoll(value.c_str());
+        else if (key == "duration" && value != "N/A")
+            stream.duration = std::atof(value.c_str());
+    }
+    return !stream.codec.empty();
+}
+
+std::vector<ProbedPacket> probePackets(const std::string& file)
+{
+    std::string text;
+    std::vector<ProbedPacket> packets;
+    if (runCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pts,size -of csv=p=0 " +
+                       shellQuote(file),
+                   &text) != 0)
+        return packets;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        ProbedPacket packet;
+        if (std::sscanf(line.c_str(), "%lld,%lld", reinterpret_cast<long long*>(&packet.pts),
+                        reinterpret_cast<long long*>(&packet.size)) == 2)
+            packets.push_back(packet);
+    }
+    return packets;
+}
+
+std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
+                                               int height, std::string* errors)
+{
+    const size_t bytesPerPixel = pixelFormat == "bgra" ? 4 : 3;
+    const size_t frameBytes = bytesPerPixel * static_cast<size_t>(width) * static_cast<size_t>(height);
+    std::string raw;
+    const std::string errorFile = file + ".ffmpeg-errors";
+    const int status = runCommand("ffmpeg -nostdin -v error -i " + shellQuote(file) +
+                                      " -f rawvideo -pix_fmt " + pixelFormat + " -fps_mode passthrough - 2>" +
+                                      shellQuote(errorFile),
+                                  &raw);
+    if (errors) {
+        runCommand("cat " + shellQuote(errorFile), errors);
+        if (status != 0)
+            *errors += "ffmpeg exited with " + std::to_string(status);
+    }
+    std::remove(errorFile.c_str());
+    std::vector<std::vector<uint8_t>> frames;
+    for (size_t at = 0; frameBytes > 0 && at + frameBytes <= raw.size(); at += frameBytes)
+        frames.emplace_back(raw.begin() + static_cast<std::ptrdiff_t>(at),
+                            raw.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
+    return frames;
+}

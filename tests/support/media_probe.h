@@ -1,0 +1,33 @@
+// ffprobe and ffmpeg, run on the files we write: readers nobody here wrote.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ProbedStream {
+    std::string codec;
+    std::string pixelFormat;
+    int width = 0;
+    int height = 0;
+    std::string frameRate;   // as "25/1"
+    int64_t frameCount = -1; // the header's nb_frames, -1 when absent
+    double duration = -1;
+};
+
+struct ProbedPacket {
+    int64_t pts = 0;
+    int64_t size = 0;
+};
+
+// Runs a shell command; its standard output goes to `output`. Returns the exit status.
+int runCommand(const std::string& command, std::string* output = nullptr);
+std::string shellQuote(const std::string& text);
+
+bool probeStream(const std::string& file, ProbedStream& stream);
+std::vector<ProbedPacket> probePackets(const std::string& file);
+
+// Decodes every frame to raw pixels of `pixelFormat` (bgr24 or bgra), top
+// row first, in file order, keeping each frame's own timestamp.
+std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
+                                               int height, std::string* errors = nullptr);
