@@ -8,11 +8,17 @@ constexpr char kDefaultName[] = "untitled.avi";
 
 void buildDefaultPath(char (&fileName)[100], HMODULE module)
 {
-    std::memset(fileName, 0, sizeof fileName);
     char modulePath[100] = {};
     const DWORD length = GetModuleFileNameA(module, modulePath, sizeof modulePath);
+    composeDefaultPath(fileName, modulePath, length);
+}
+
+void composeDefaultPath(char (&fileName)[100], const char* modulePath, DWORD length)
+{
+    std::memset(fileName, 0, sizeof fileName);
     size_t directoryLength = 0;
-    if (length > 0 && length < sizeof modulePath) {
+    // A length of 100 or more means the path was cut to fit the buffer.
+    if (modulePath && length > 0 && length < sizeof fileName) {
         for (size_t i = length; i > 0; --i) {
             if (platform::isPathSeparator(modulePath[i - 1])) {
                 directoryLength = i;

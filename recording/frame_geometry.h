@@ -21,11 +21,15 @@ inline FrameGeometry frameGeometry(int width, int height)
     FrameGeometry geometry;
     if (width <= 0 || height <= 0)
         return geometry;
+    // Both sides are below 2^31, so their product fits; the byte counts
+    // are only formed once the size is known to be small enough.
     const int64_t w = width;
     const int64_t h = height;
+    if (w * h > kLargestRecordableFrame / 4)
+        return geometry;
     geometry.standardStride = (w * 3 + 3) & ~int64_t(3);
     geometry.standardBytes = geometry.standardStride * h;
     geometry.rawBytes = w * h * 4;
-    geometry.recordable = geometry.rawBytes <= kLargestRecordableFrame;
+    geometry.recordable = true;
     return geometry;
 }

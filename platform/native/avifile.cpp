@@ -10,12 +10,19 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
+
+namespace {
+std::atomic<int> openFiles {0};
+}
 
 struct AviFileObject {
     explicit AviFileObject(const avi::WriterOptions& options)
         : writer(options)
     {
+        openFiles.fetch_add(1);
     }
+    ~AviFileObject() { openFiles.fetch_sub(1); }
     std::atomic<ULONG> references {1};
     std::mutex lock;
     avi::AviWriter writer;
@@ -37,6 +44,21 @@ avi::WriterOptions currentOptions()
 {
     std::lock_guard<std::mutex> guard(optionsLock);
     return writerOptions;
+}
+
+std::mutex injectionLock;
+std::string injectedOperation;
+HRESULT injectedCode = 0;
+
+// True (with the code) when a test asked this operation to fail once.
+bool injectedFailure(const char* operation, HRESULT& code)
+{
+    std::lock_guard<std::mutex> guard(injectionLock);
+    if (injectedOperation != operation)
+        return false;
+    injectedOperation.clear();
+    code = injectedCode;
+    return true;
 }
 
 HRESULT refused(avi::Failure why) { return native::toHresult(avi::WriterStatus::refused(why)); }
@@ -82,6 +104,8 @@ ULONG releaseFile(AviFileObject* file)
 
 } // namespace
 
+WIN32_NATIVE_API int NativeOpenAviFileCount() { return openFiles.load(); }
+
 WIN32_NATIVE_API void AVIFileInit() { initCount.fetch_add(1); }
 
 WIN32_NATIVE_API void AVIFileExit()
@@ -105,11 +129,21 @@ WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* op
         writerOptions.superIndexCapacity = options->superIndexCapacity;
 }
 
+WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code)
+{
+    std::lock_guard<std::mutex> guard(injectionLock);
+    injectedOperation = operation ? operation : "";
+    injectedCode = code;
+}
+
 WIN32_NATIVE_API HRESULT AVIFileOpenA(PAVIFILE* file, LPCSTR path, UINT mode, LPCLSID)
 {
     if (!file || !path)
         return refused(avi::Failure::BadArgument);
     *file = nullptr;
+    HRESULT injected = 0;
+    if (injectedFailure("AVIFileOpenA", injected))
+        return injected;
     if (initCount.load() <= 0)
         return native::kLibraryNotInitialised;
     if (!(mode & OF_CREATE) || !(mode & OF_WRITE))
@@ -131,6 +165,9 @@ WIN32_NATIVE_API HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream,
     if (!file || !stream || !info)
         return refused(avi::Failure::BadArgument);
     *stream = nullptr;
+    HRESULT injected = 0;
+    if (injectedFailure("AVIFileCreateStreamA", injected))
+        return injected;
     std::lock_guard<std::mutex> guard(file->lock);
     if (file->stream || file->writer.hasStream())
         return refused(avi::Failure::StreamExists);
@@ -151,6 +188,9 @@ WIN32_NATIVE_API HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, LP
 {
     if (!stream || !stream->file || !format || formatSize <= 0 || position != 0)
         return refused(avi::Failure::BadArgument);
+    HRESULT injected = 0;
+    if (injectedFailure("AVIStreamSetFormat", injected))
+        return injected;
     std::lock_guard<std::mutex> guard(stream->file->lock);
     return native::toHresult(stream->file->writer.setFormat(format, static_cast<size_t>(formatSize)));
 }
@@ -164,6 +204,9 @@ WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samp
         *bytesWritten = 0;
     if (!stream || !stream->file || samples != 1 || bufferSize < 0)
         return refused(avi::Failure::BadArgument);
+    HRESULT injected = 0;
+    if (injectedFailure("AVIStreamWrite", injected))
+        return injected;
     std::lock_guard<std::mutex> guard(stream->file->lock);
     avi::WriterStatus status = stream->file->writer.writeFrame(start, buffer, static_cast<uint32_t>(bufferSize),
                                                                (flags & AVIIF_KEYFRAME) != 0);

@@ -32,3 +32,11 @@ struct NativeAviWriterOptions {
     uint32_t superIndexCapacity; // most segments in one file
 };
 WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* options);
+
+// Makes the next call of one AVIFile operation ("AVIFileOpenA",
+// "AVIFileCreateStreamA", "AVIStreamSetFormat" or "AVIStreamWrite") fail
+// with `code` without doing anything, so tests can reach every failure path.
+WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code);
+
+// AVI files opened and not yet released by every reference.
+WIN32_NATIVE_API int NativeOpenAviFileCount();

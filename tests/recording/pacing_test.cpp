@@ -1,0 +1,204 @@
+// The pacing clock: which host frames become which stream positions.
+#include "recording/pacing.h"
+#include "tests/support/effect_fixture.h"
+#include "tests/support/media_probe.h"
+
+namespace {
+
+std::vector<int64_t> writtenPositions(const std::string& path)
+{
+    std::vector<int64_t> pts;
+    for (const ProbedPacket& packet : probePackets(path))
+        pts.push_back(packet.pts);
+    return pts;
+}
+
+} // namespace
+
+using Pacing = EffectTest;
+
+TEST_F(Pacing, TheRoadOfOneFrame)
+{
+    HostFrame frame(320, 240);
+    render(frame);
+    ASSERT_EQ(start(dir.file("road.avi")), 1);
+    NativeAdvanceClock(1010);
+    render(frame);
+    ASSERT_EQ(effect->lastFrameIndex, 25);
+    const int framesBefore = effect->totalFrames;
+    const int64_t bytesBefore = effect->totalBytes;
+
+    renderAfter(70, frame);
+    EXPECT_EQ(effect->elapsedMs, 1080);
+    EXPECT_EQ(effect->lastFrameIndex, 27);
+    EXPECT_EQ(effect->lastSamplesWritten, 1);
+    EXPECT_EQ(effect->lastBytesWritten, 230400);
+    EXPECT_EQ(effect->totalFrames, framesBefore + 1);
+    EXPECT_EQ(effect->totalBytes, bytesBefore + 230400);
+    EXPECT_EQ(effect->streamInfo.dwLength, 27u);
+    effect->stopRecording();
+    EXPECT_EQ(writtenPositions(dir.file("road.avi")), (std::vector<int64_t> {25, 27}));
+}
+
+TEST_F(Pacing, FastCallsWriteEveryFrameAndDropNone)
+{
+    HostFrame frame(16, 16);
+    render(frame);
+    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    ASSERT_EQ(start(dir.file("fast.avi")), 1);
+    for (int call = 0; call < 100; ++call)
+        renderAfter(10, frame);
+    EXPECT_EQ(effect->totalFrames, 25);
+    char status[128] = {};
+    GetDlgItemTextA(dialog, 1007, status, sizeof status);
+    EXPECT_STREQ(status, "25 frames\n0 MB");
+    effect->stopRecording();
+    std::vector<int64_t> expected;
+    for (int position = 1; position <= 25; ++position)
+        expected.push_back(position);
+    EXPECT_EQ(writtenPositions(dir.file("fast.avi")), expected);
+    DestroyWindow(dialog);
+}
+
+TEST_F(Pacing, SlowCallsLeaveGapsCountedAsDropped)
+{
+    HostFrame frame(16, 16);
+    render(frame);
+    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    ASSERT_EQ(start(dir.file("slow.avi")), 1);
+    for (int call = 0; call < 10; ++call)
+        renderAfter(100, frame);
+    char status[128] = {};
+    GetDlgItemTextA(dialog, 1007, status, sizeof status);
+    EXPECT_STREQ(status, "10 frames\n15 dropped\n0 MB");
+    effect->stopRecording();
+    EXPECT_EQ(writtenPositions(dir.file("slow.avi")),
+              (std::vector<int64_t> {2, 5, 7, 10, 12, 15, 17, 20, 22, 25}));
+    DestroyWindow(dialog);
+}
+
+TEST_F(Pacing, TheTickMayWrapDuringARecording)
+{
+    NativeUseVirtualClock(0xFFFFFF00u);
+    HostFrame frame(8, 8);
+    render(frame);
+    ASSERT_EQ(start(dir.file("wrap.avi")), 1);
+    for (int call = 0; call < 20; ++call)
+        renderAfter(40, frame); // crosses 2^32 after 256 ms
+    EXPECT_EQ(effect->elapsedMs, 800);
+    EXPECT_EQ(effect->totalFrames, 20);
+    effect->stopRecording();
+    const auto pts = writtenPositions(dir.file("wrap.avi"));
+    ASSERT_EQ(pts.size(), 20u);
+    EXPECT_EQ(pts.front(), 1);
+    EXPECT_EQ(pts.back(), 20);
+}
+
+TEST_F(Pacing, ARateOfZeroFromTheStartWritesNothing)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    effect->frameRate = 0;
+    ASSERT_EQ(start(dir.file("zero.avi")), 1);
+    for (int call = 0; call < 20; ++call)
+        renderAfter(50, frame);
+    EXPECT_EQ(effect->totalFrames, 0);
+    EXPECT_EQ(effect->lastFrameIndex, 0);
+}
+
+TEST_F(Pacing, ARateSetToZeroDuringARecordingWritesOneLastFrame)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    ASSERT_EQ(start(dir.file("to-zero.avi")), 1);
+    for (int call = 0; call < 5; ++call)
+        renderAfter(40, frame);
+    effect->frameRate = 0;
+    for (int call = 0; call < 5; ++call)
+        renderAfter(40, frame);
+    EXPECT_EQ(effect->totalFrames, 6);
+    effect->stopRecording();
+    // Position 0 lies before the end, so the writer appends it.
+    EXPECT_EQ(writtenPositions(dir.file("to-zero.avi")), (std::vector<int64_t> {1, 2, 3, 4, 5, 6}));
+}
+
+TEST_F(Pacing, ANegativeRateWritesNothingAndShowsNoDrops)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    effect->frameRate = -5;
+    ASSERT_EQ(start(dir.file("negative.avi")), 1);
+    EXPECT_EQ(effect->streamInfo.dwRate, 0u) << "no nonsense rate in the header";
+    for (int call = 0; call < 10; ++call)
+        renderAfter(100, frame);
+    EXPECT_EQ(effect->totalFrames, 0);
+
+    // Turned negative during a recording: like zero, one last frame.
+    effect->frameRate = 25;
+    for (int call = 0; call < 3; ++call)
+        renderAfter(40, frame);
+    effect->frameRate = -25;
+    renderAfter(40, frame);
+    renderAfter(40, frame);
+    EXPECT_EQ(effect->totalFrames, 4);
+    char status[128] = {};
+    GetDlgItemTextA(dialog, 1007, status, sizeof status);
+    EXPECT_STREQ(status, "4 frames\n0 MB");
+    effect->stopRecording();
+    for (int64_t pts : writtenPositions(dir.file("negative.avi")))
+        EXPECT_GE(pts, 0);
+    DestroyWindow(dialog);
+}
+
+TEST_F(Pacing, RateChangesTakeEffectAtOnce)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    ASSERT_EQ(start(dir.file("change.avi")), 1);
+    renderAfter(1000, frame);
+    EXPECT_EQ(effect->lastFrameIndex, 25);
+    effect->frameRate = 50;
+    renderAfter(20, frame);
+    EXPECT_EQ(effect->lastFrameIndex, 51);
+    EXPECT_EQ(effect->streamInfo.dwRate, 25u) << "the declared rate stays";
+}
+
+TEST(PacingArithmetic, StaysRightPastTheThirtyTwoBitProduct)
+{
+    // 25 fps leaves the 32-bit range after 85899345 ms; positions go on.
+    EXPECT_EQ(framePeriods(85899345, 25), 2147483);
+    EXPECT_EQ(framePeriods(86400000, 25), 2160000);
+    EXPECT_EQ(framePeriods(int64_t(30) * 24 * 3600 * 1000, 60), int64_t(30) * 24 * 3600 * 60);
+    EXPECT_EQ(framePeriods(999, 1), 0);
+    EXPECT_EQ(framePeriods(1000, 1), 1);
+    EXPECT_EQ(framePeriods(1000, 0), 0);
+    EXPECT_EQ(framePeriods(1000, -5), 0);
+    EXPECT_EQ(framePeriods(INT64_MAX, INT32_MAX), INT64_MAX / 1000) << "saturates instead of overflowing";
+    EXPECT_EQ(framePosition(INT64_MAX, INT32_MAX), INT32_MAX);
+}
+
+TEST_F(Pacing, ARecordingPastADayKeepsCountingPositions)
+{
+    HostFrame frame(4, 4);
+    render(frame);
+    ASSERT_EQ(start(dir.file("day.avi")), 1);
+    effect->elapsedMs = 86400000 - 40; // a day, less one frame
+    effect->lastFrameIndex = 2159999;
+    renderAfter(40, frame);
+    EXPECT_EQ(effect->lastFrameIndex, 2160000);
+}
+
+TEST_F(Pacing, AHostWithoutAFramebufferIsNeverRead)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    ASSERT_EQ(start(dir.file("null.avi")), 1);
+    NativeAdvanceClock(40);
+    render(nullptr, 8, 8);
+    EXPECT_EQ(effect->totalFrames, 0);
+    EXPECT_EQ(effect->lastFrameIndex, 1);
+    renderAfter(40, frame);
+    EXPECT_EQ(effect->totalFrames, 1);
+    EXPECT_EQ(effect->recording.load(), 1);
+}

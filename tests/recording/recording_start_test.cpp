@@ -1,0 +1,197 @@
+// Starting a recording: the header it declares, its errors, its buffer.
+#include "tests/support/effect_fixture.h"
+#include "tests/support/media_probe.h"
+
+#include <climits>
+
+using RecordingStart = EffectTest;
+
+TEST_F(RecordingStart, DeclaresTheStreamItWillWrite)
+{
+    HostFrame frame(320, 240);
+    render(frame);
+    effect->frameRate = 30;
+    ASSERT_EQ(start(dir.file("declared.avi")), 1);
+    const AVISTREAMINFOA& info = effect->streamInfo;
+    EXPECT_EQ(info.fccType, 0x73646976u);
+    EXPECT_EQ(info.fccHandler, 0u);
+    EXPECT_EQ(info.dwScale, 1u);
+    EXPECT_EQ(info.dwRate, 30u);
+    EXPECT_EQ(info.dwQuality, 0xFFFFFFFFu);
+    EXPECT_EQ(info.dwLength, 0u);
+    EXPECT_EQ(info.dwSampleSize, 0u);
+    EXPECT_STREQ(info.szName, "avs capture quorvane");
+    for (size_t i = std::strlen(info.szName); i < sizeof info.szName; ++i)
+        ASSERT_EQ(info.szName[i], 0);
+    EXPECT_EQ(effect->recording.load(), 1);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+TEST_F(RecordingStart, TheTwoFrameFormsAtQvga)
+{
+    HostFrame frame(320, 240);
+    render(frame);
+    effect->rawMode = 1;
+    ASSERT_EQ(start(dir.file("raw.avi")), 1);
+    EXPECT_EQ(effect->rawModeActive, 1);
+    EXPECT_EQ(effect->frameFormat.biSize, 40u);
+    EXPECT_EQ(effect->frameFormat.biWidth, 320);
+    EXPECT_EQ(effect->frameFormat.biHeight, -240);
+    EXPECT_EQ(effect->frameFormat.biPlanes, 1);
+    EXPECT_EQ(effect->frameFormat.biBitCount, 32);
+    EXPECT_EQ(effect->frameFormat.biCompression, 0u);
+    EXPECT_EQ(effect->frameFormat.biSizeImage, 307200u);
+    effect->stopRecording();
+
+    effect->rawMode = 0;
+    ASSERT_EQ(start(dir.file("standard.avi")), 1);
+    EXPECT_EQ(effect->frameFormat.biHeight, 240);
+    EXPECT_EQ(effect->frameFormat.biBitCount, 24);
+    EXPECT_EQ(effect->frameFormat.biSizeImage, 230400u);
+}
+
+TEST_F(RecordingStart, RowsArePaddedToFourBytes)
+{
+    HostFrame frame(321, 240);
+    render(frame);
+    ASSERT_EQ(start(dir.file("padded.avi")), 1);
+    EXPECT_EQ(effect->frameFormat.biSizeImage, 231360u); // stride 964
+    renderAfter(40, frame);
+    effect->stopRecording();
+    const auto packets = probePackets(dir.file("padded.avi"));
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].size, 231360);
+}
+
+TEST_F(RecordingStart, TheRawSettingIsLatchedAtTheStart)
+{
+    HostFrame frame(16, 8);
+    render(frame);
+    effect->rawMode = 1;
+    ASSERT_EQ(start(dir.file("latched.avi")), 1);
+    effect->rawMode = 0;
+    renderAfter(40, frame);
+    EXPECT_EQ(effect->lastBytesWritten, 16 * 8 * 4);
+}
+
+TEST_F(RecordingStart, AFileThatCannotBeCreatedIsReportedAndNothingStays)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    EXPECT_EQ(start(dir.file("missing/dir/x.avi")), 0);
+    EXPECT_EQ(effect->recording.load(), 0);
+    const auto shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "cannot create file");
+    EXPECT_EQ(shown[0].caption, "error");
+    EXPECT_EQ(shown[0].type, static_cast<UINT>(MB_ICONINFORMATION | MB_OK));
+    EXPECT_EQ(NativeOpenAviFileCount(), 0);
+}
+
+TEST_F(RecordingStart, StreamAndFormatFailuresAreReportedAndReleaseTheFile)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    NativeFailNextAviCall("AVIFileCreateStreamA", static_cast<HRESULT>(0x80044070));
+    EXPECT_EQ(start(dir.file("a.avi")), 0);
+    NativeFailNextAviCall("AVIStreamSetFormat", static_cast<HRESULT>(0x80044070));
+    EXPECT_EQ(start(dir.file("b.avi")), 0);
+    const auto shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "cannot create stream");
+    EXPECT_EQ(shown[1].text, "cannot set stream format");
+    EXPECT_EQ(effect->recording.load(), 0);
+    EXPECT_EQ(NativeOpenAviFileCount(), 0);
+    EXPECT_EQ(effect->aviFile, nullptr);
+    EXPECT_EQ(effect->aviStream, nullptr);
+    // The next start works as if nothing had happened.
+    EXPECT_EQ(start(dir.file("c.avi")), 1);
+}
+
+TEST_F(RecordingStart, ErrorBoxesBelongToTheDialog)
+{
+    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    ASSERT_NE(dialog, nullptr);
+    HostFrame frame(8, 8);
+    render(frame);
+    start(dir.file("missing/x.avi"));
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].owner, dialog);
+    DestroyWindow(dialog);
+}
+
+TEST_F(RecordingStart, StartingBeforeAnyFrameIsRefusedWithoutTouchingTheFile)
+{
+    const std::string path = dir.file("keep.avi");
+    runCommand("echo precious > " + shellQuote(path));
+    EXPECT_EQ(start(path), 0);
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "no frame rendered yet");
+    EXPECT_EQ(fileSize(path), 9) << "the old file is not replaced by an empty one";
+}
+
+TEST_F(RecordingStart, SizesThatCannotBeRecordedAreRefused)
+{
+    const std::pair<int, int> sizes[] = {{-4, 8}, {8, -4}, {0, 8}, {8, 0}, {65536, 65536}, {INT_MAX, INT_MAX},
+                                         {INT_MIN, INT_MIN}, {11586, 11586}};
+    for (auto [w, h] : sizes) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        boxes.clear();
+        render(nullptr, w, h);
+        EXPECT_EQ(start(dir.file("huge.avi")), 0);
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+        EXPECT_EQ(boxes.boxes()[0].text, "cannot record frames of this size");
+        EXPECT_FALSE(fileExists(dir.file("huge.avi")));
+    }
+}
+
+TEST_F(RecordingStart, TheConversionBufferOnlyGrows)
+{
+    HostFrame medium(64, 32);
+    HostFrame small(16, 16);
+    HostFrame large(128, 64);
+    render(medium);
+    ASSERT_EQ(start(dir.file("1.avi")), 1);
+    const uint8_t* first = effect->scratch.data;
+    EXPECT_EQ(effect->scratch.capacity, 64u * 32 * 4);
+    effect->stopRecording();
+
+    ASSERT_EQ(start(dir.file("2.avi")), 1);
+    EXPECT_EQ(effect->scratch.data, first) << "same size: same buffer";
+    effect->stopRecording();
+
+    render(small);
+    ASSERT_EQ(start(dir.file("3.avi")), 1);
+    EXPECT_EQ(effect->scratch.data, first) << "smaller: same buffer";
+    EXPECT_EQ(effect->scratch.capacity, 64u * 32 * 4);
+    EXPECT_EQ(effect->scratch.width, 16);
+    effect->stopRecording();
+
+    render(large);
+    effect->rawMode = 1;
+    ASSERT_EQ(start(dir.file("4.avi")), 1);
+    EXPECT_EQ(effect->scratch.capacity, 128u * 64 * 4) << "sized in RAW mode too";
+    EXPECT_EQ(effect->scratch.height, 64);
+}
+
+TEST_F(RecordingStart, ASecondRecordingStartsFromZero)
+{
+    HostFrame frame(8, 8);
+    render(frame);
+    ASSERT_EQ(start(dir.file("first.avi")), 1);
+    for (int i = 0; i < 10; ++i)
+        renderAfter(100, frame);
+    EXPECT_EQ(effect->totalFrames, 10);
+    effect->stopRecording();
+    NativeAdvanceClock(5000); // time between recordings does not count
+    ASSERT_EQ(start(dir.file("second.avi")), 1);
+    EXPECT_EQ(effect->totalFrames, 0);
+    EXPECT_EQ(effect->totalBytes, 0);
+    EXPECT_EQ(effect->elapsedMs, 0);
+    EXPECT_EQ(effect->lastFrameIndex, 0);
+    renderAfter(40, frame);
+    effect->stopRecording();
+    const auto packets = probePackets(dir.file("second.avi"));
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].pts, 1);
+}
