@@ -60,6 +60,7 @@ AviWriter::AviWriter(const WriterOptions& options)
 {
     if (options_.superIndexCapacity < 2)
         options_.superIndexCapacity = 2;
+    reserveAhead_ = options_.reserveAhead;
 }
 
 AviWriter::~AviWriter() { close(); }
@@ -270,10 +271,12 @@ WriterStatus AviWriter::makeRoom(uint64_t bytes, size_t entries)
     const uint64_t required = file_.end() + bytes + closingBytes(index_.size() + entries);
     if (required > file_.sizeLimit())
         return file_.sizeLimitReached();
-    const uint64_t ahead = std::max<uint64_t>(options_.reserveAhead, 4 * bytes);
+    const uint64_t ahead = std::max<uint64_t>(reserveAhead_, 4 * bytes);
     const uint64_t generous = std::min<uint64_t>(required + ahead, file_.sizeLimit());
     if (file_.reserveUpTo(generous).ok())
         return WriterStatus::success();
+    // The disk is nearly full: ask for less ahead from now on.
+    reserveAhead_ /= 4;
     return file_.reserveUpTo(required);
 }
 

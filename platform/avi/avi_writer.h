@@ -131,6 +131,7 @@ private:
     uint64_t framesWritten_ = 0;
     uint32_t largestChunk_ = 0;
     uint64_t lastFlushMs_ = 0;
+    uint64_t reserveAhead_ = 0;
 
     std::vector<uint8_t> staging_;   // index bytes on their way to the file
 };

@@ -1,0 +1,184 @@
+// A recording whose process dies at any moment leaves a file that readers
+// decode, with every frame written up to a second before.
+#include "host/animation.h"
+#include "platform/native/native_host.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes `frames` frames of a w x h standard recording in a child process
+// that then dies without releasing anything, as a killed host would.
+void writeThenDie(const std::string& path, int frames, uint32_t flushIntervalMs, uint64_t segmentLimit)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        NativeAviWriterOptions options {segmentLimit, flushIntervalMs, 0};
+        NativeSetAviWriterOptions(&options);
+        AVIFileInit();
+        PAVIFILE file = nullptr;
+        PAVISTREAM stream = nullptr;
+        AVISTREAMINFOA info {};
+        info.fccType = streamtypeVIDEO;
+        info.dwScale = 1;
+        info.dwRate = 25;
+        BITMAPINFOHEADER format {};
+        format.biSize = 40;
+        format.biWidth = 24;
+        format.biHeight = 16;
+        format.biPlanes = 1;
+        format.biBitCount = 24;
+        format.biSizeImage = 24 * 3 * 16;
+        if (AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr) != 0 ||
+            AVIFileCreateStreamA(file, &stream, &info) != 0 || AVIStreamSetFormat(stream, 0, &format, 40) != 0)
+            _exit(3);
+        std::vector<uint8_t> bytes(format.biSizeImage);
+        for (int frame = 1; frame <= frames; ++frame) {
+            std::memset(bytes.data(), frame, bytes.size());
+            if (AVIStreamWrite(stream, frame * 2, 1, bytes.data(), static_cast<LONG>(bytes.size()), AVIIF_KEYFRAME,
+                               nullptr, nullptr) != 0)
+                _exit(4);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+} // namespace
+
+TEST(CrashSafety, AFileLeftUnfinishedAtAnyFrameDecodesCompletely)
+{
+    TempDir dir;
+    for (uint32_t flushInterval : {1u, 60000u}) {
+        for (int frames : {0, 1, 2, 7, 36, 37, 38, 75, 76, 120, 200}) {
+            SCOPED_TRACE("flush every " + std::to_string(flushInterval) + " ms, " + std::to_string(frames) +
+                         " frames");
+            const std::string path = dir.file("died.avi");
+            writeThenDie(path, frames, flushInterval, 48 * 1024);
+            const auto packets = probePackets(path);
+            ASSERT_EQ(static_cast<int>(packets.size()), frames);
+            for (int i = 0; i < frames; ++i)
+                ASSERT_EQ(packets[i].pts, 2 * (i + 1));
+            const auto decoded = decodeFrames(path, "bgr24", 24, 16);
+            ASSERT_EQ(static_cast<int>(decoded.size()), frames);
+            for (int i = 0; i < frames; ++i)
+                ASSERT_EQ(decoded[i], std::vector<uint8_t>(24 * 16 * 3, static_cast<uint8_t>(i + 1)));
+        }
+    }
+}
+
+namespace {
+
+struct StatusLine {
+    std::chrono::steady_clock::time_point at;
+    int frames;
+};
+
+// Runs apehost record on the real clock and kills it after `lifetime`,
+// collecting the status lines it printed and when each arrived.
+std::vector<StatusLine> recordAndKill(const std::vector<std::string>& arguments, std::chrono::milliseconds lifetime)
+{
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], STDOUT_FILENO);
+        close(pipeEnds[0]);
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    std::vector<StatusLine> lines;
+    std::string pending;
+    const auto deadline = std::chrono::steady_clock::now() + lifetime;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd poller {pipeEnds[0], POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (poll(&poller, 1, static_cast<int>(std::max<long long>(left.count(), 0))) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t got = read(pipeEnds[0], buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        pending.append(buffer, static_cast<size_t>(got));
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            lines.push_back({std::chrono::steady_clock::now(), std::atoi(pending.c_str())});
+            pending.erase(0, end + 1);
+        }
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(pipeEnds[0]);
+    return lines;
+}
+
+} // namespace
+
+TEST(CrashSafety, SigkillAtRandomMomentsKeepsEveryFrameOlderThanASecond)
+{
+    const unsigned seed = std::random_device {}();
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> lifetime(1200, 4200);
+    TempDir dir;
+    for (int run = 0; run < 5; ++run) {
+        const bool raw = run % 2 == 1;
+        const std::string path = dir.file("killed" + std::to_string(run) + ".avi");
+        const int milliseconds = lifetime(random);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", run " + std::to_string(run) + ", killed after " +
+                     std::to_string(milliseconds) + " ms" + (raw ? ", raw" : ""));
+        std::vector<std::string> arguments = {hostPath(), "record", pluginPath(), "--out", path, "--host-fps", "60",
+                                              "--seconds", "60", "--segment-size", "1500000"};
+        if (raw)
+            arguments.push_back("--raw");
+        const auto started = std::chrono::steady_clock::now();
+        const auto lines = recordAndKill(arguments, std::chrono::milliseconds(milliseconds));
+        const auto killedAt = started + std::chrono::milliseconds(milliseconds);
+        int required = 0;
+        for (const StatusLine& line : lines) {
+            if (line.at + std::chrono::seconds(1) <= killedAt)
+                required = std::max(required, line.frames);
+        }
+        ASSERT_FALSE(lines.empty()) << "the host printed no status";
+
+        const auto packets = probePackets(path);
+        EXPECT_GE(static_cast<int>(packets.size()), required);
+        for (size_t i = 1; i < packets.size(); ++i)
+            ASSERT_GT(packets[i].pts, packets[i - 1].pts);
+        std::string errors;
+        const auto frames = decodeFrames(path, raw ? "bgra" : "bgr24", 320, 240, &errors);
+        EXPECT_GE(static_cast<int>(frames.size()), required) << errors;
+        uint32_t previous = 0;
+        std::vector<uint32_t> expected(320 * 240);
+        for (const auto& frame : frames) {
+            uint32_t number = 0;
+            ASSERT_TRUE(readFrameNumber(frame.data(), 320, 240, 320 * (raw ? 4 : 3), raw ? 4 : 3, number));
+            ASSERT_GT(number, previous) << "frames in the order they were rendered";
+            previous = number;
+            renderAnimationFrame(expected.data(), 320, 240, number);
+            std::vector<uint8_t> picture;
+            for (uint32_t pixel : expected)
+                for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
+                    picture.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
+            ASSERT_TRUE(frame == picture) << "frame " << number;
+        }
+    }
+}
