@@ -93,7 +93,7 @@ std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const st
     std::string raw;
     const std::string errorFile = file + ".ffmpeg-errors";
     const int status = runCommand("ffmpeg -nostdin -v error -i " + shellQuote(file) +
-                                      " -f rawvideo -pix_fmt " + pixelFormat + " -fps_mode passthrough - 2>" +
+                                      " -f rawvideo -pix_fmt " + pixelFormat + " -fps_mode passthrough -enc_time_base -1 - 2>" +
                                       shellQuote(errorFile),
                                   &raw);
     if (errors) {
