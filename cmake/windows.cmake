@@ -8,8 +8,8 @@ if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86|
     message(FATAL_ERROR "The host is a 32-bit x86 program; configure with cmake/mingw-i686.cmake")
 endif()
 
-# Vista: GetTickCount64 and SetFileInformationByHandle, used by our own writer.
-add_compile_definitions(_WIN32_WINNT=0x0600 WINVER=0x0600)
+# Windows XP and later; what our writer can use from Vista on, it looks up.
+add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
 set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
 # A user has no mingw runtime: its libraries go into each binary.
 add_link_options(-static-libgcc -static-libstdc++)

@@ -675,6 +675,8 @@ static int show(const char* path, DWORD hold)
     OffsetRect(&frame, -frame.left, -frame.top);
     AdjustWindowRectEx(&frame, (DWORD)GetWindowLongA(host, GWL_STYLE), FALSE, 0);
     SetWindowPos(host, NULL, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+    /* The picture shows the dialog at rest, with no box selected. */
+    SetFocus(host);
     idle(200);
     GetWindowRect(dialog, &dialogRect);
     printf("dialog rect: %ld %ld %ld %ld\n", (long)dialogRect.left, (long)dialogRect.top,

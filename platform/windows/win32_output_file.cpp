@@ -1,5 +1,6 @@
 // The AVI writer's file on Windows. Every write names its offset, so the
-// handle's own file pointer never matters.
+// handle's own file pointer never matters. Runs on Windows XP: what later
+// versions add is looked up, and done without when it is missing.
 #include "platform/avi/output_file.h"
 
 #include <windows.h>
@@ -9,6 +10,20 @@
 namespace avi {
 
 namespace {
+
+// SetFileInformationByHandle (Vista) with FileAllocationInfo.
+constexpr int kFileAllocationInfo = 5;
+struct FileAllocationInfo {
+    LARGE_INTEGER allocationSize;
+};
+using SetFileInformationByHandleFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+SetFileInformationByHandleFunction setFileInformation()
+{
+    static const auto function = reinterpret_cast<SetFileInformationByHandleFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    return function;
+}
 
 HANDLE fileHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -98,9 +113,9 @@ WriterStatus OutputFile::truncate(uint64_t size)
 {
     if (!isOpen())
         return WriterStatus::refused(Failure::Closed);
-    FILE_END_OF_FILE_INFO info {};
-    info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFileInformationByHandle(fileHandle(handle_), FileEndOfFileInfo, &info, sizeof info))
+    LARGE_INTEGER end {};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(fileHandle(handle_), end, nullptr, FILE_BEGIN) || !SetEndOfFile(fileHandle(handle_)))
         return lastError();
     end_ = size;
     reservedEnd_ = std::min(reservedEnd_, size);
@@ -113,11 +128,16 @@ WriterStatus OutputFile::reserveUpTo(uint64_t end)
         return WriterStatus::refused(Failure::Closed);
     if (!canReserve_ || end <= reservedEnd_ || end <= end_)
         return WriterStatus::success();
+    const SetFileInformationByHandleFunction setInformation = setFileInformation();
+    if (!setInformation) {
+        canReserve_ = false;
+        return WriterStatus::success();
+    }
     // Allocation beyond the end of the file keeps the file's size; NTFS
     // gives the clusters back when the last handle closes.
-    FILE_ALLOCATION_INFO info {};
-    info.AllocationSize.QuadPart = static_cast<LONGLONG>(end);
-    if (!SetFileInformationByHandle(fileHandle(handle_), FileAllocationInfo, &info, sizeof info)) {
+    FileAllocationInfo info {};
+    info.allocationSize.QuadPart = static_cast<LONGLONG>(end);
+    if (!setInformation(fileHandle(handle_), kFileAllocationInfo, &info, sizeof info)) {
         const DWORD error = GetLastError();
         if (reservationUnsupported(error)) {
             canReserve_ = false;
@@ -140,6 +160,17 @@ WriterStatus OutputFile::close()
     return closed ? WriterStatus::success() : lastError();
 }
 
-uint64_t monotonicMilliseconds() { return GetTickCount64(); }
+uint64_t monotonicMilliseconds()
+{
+    static const uint64_t frequency = [] {
+        LARGE_INTEGER value {};
+        QueryPerformanceFrequency(&value);
+        return static_cast<uint64_t>(value.QuadPart > 0 ? value.QuadPart : 1);
+    }();
+    LARGE_INTEGER now {};
+    QueryPerformanceCounter(&now);
+    const auto ticks = static_cast<uint64_t>(now.QuadPart);
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
 
 } // namespace avi
