@@ -32,7 +32,7 @@ runs_32bit_programs() {
 # process and finds its libraries relative to <bindir>, hence the layout.
 build_emulated_wine() {
     local root=$WINE_TOOLS/emulated
-    local qemu=$WINE_TOOLS/qemu/usr/bin/qemu-i386
+    local qemu=$WINE_TOOLS/qemu-i386
     if [ ! -x "$qemu" ]; then
         echo "== this machine cannot run 32-bit programs: fetching qemu-user from Debian 13 for Wine"
         local apt=$WINE_TOOLS/apt
@@ -44,9 +44,10 @@ build_emulated_wine() {
             -o APT::Architecture=amd64 -o APT::Architectures::=amd64 -o Acquire::Languages=none
             -o APT::Sandbox::User=root -o Debug::NoLocking=1 -qq)
         apt-get "${options[@]}" update
-        (cd "$apt" && rm -f qemu-user_*.deb && apt-get "${options[@]}" download qemu-user)
-        rm -rf "$WINE_TOOLS/qemu"
-        dpkg-deb -x "$apt"/qemu-user_*.deb "$WINE_TOOLS/qemu"
+        (cd "$apt" && apt-get "${options[@]}" download qemu-user)
+        dpkg-deb -x "$apt"/qemu-user_*.deb "$apt/unpacked"
+        mv "$apt/unpacked/usr/bin/qemu-i386" "$qemu"
+        rm -rf "$apt"
     fi
     rm -rf "$root"
     mkdir -p "$root/lib/wine"
