@@ -33,7 +33,8 @@ struct HostEffect {
 namespace {
 
 // Bit 0 of the flags asks for the memory to be freed as well; without it
-// only the effect goes, as after an explicit destructor call.
+// only the effect goes, as after an explicit destructor call. Like the
+// Microsoft compiler's own, it returns the object's address.
 HostEffect* __thiscall deletingDestructor(HostEffect* self, unsigned flags)
 {
     delete self->effect;
