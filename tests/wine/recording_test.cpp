@@ -267,7 +267,6 @@ TEST(Recording, ANewFrameSizeEndsTheRecordingAndResetsTheCaption)
 TEST(RecordingErrors, AnImpossiblePathShowsCannotCreateFile)
 {
     PluginFolder folder("impossible");
-    Recording recording;
     const std::string impossible = folder.windowsPath("no such folder\\out.avi");
     const ProgramOutput output =
         runWinhost("record", folder, {"--out", impossible, "--seconds", "0.2", "--end", "stop"});
