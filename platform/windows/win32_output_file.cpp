@@ -1,0 +1,176 @@
+// The AVI writer's file on Windows. Every write names its offset, so the
+// handle's own file pointer never matters. Runs on Windows XP: what later
+// versions add is looked up, and done without when it is missing.
+#include "platform/avi/output_file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace avi {
+
+namespace {
+
+// SetFileInformationByHandle (Vista) with FileAllocationInfo.
+constexpr int kFileAllocationInfo = 5;
+struct FileAllocationInfo {
+    LARGE_INTEGER allocationSize;
+};
+using SetFileInformationByHandleFunction = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+SetFileInformationByHandleFunction setFileInformation()
+{
+    static const auto function = reinterpret_cast<SetFileInformationByHandleFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    return function;
+}
+
+HANDLE fileHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+WriterStatus lastError()
+{
+    const DWORD code = GetLastError();
+    return WriterStatus::system(static_cast<int>(code ? code : ERROR_WRITE_FAULT));
+}
+
+OVERLAPPED at(uint64_t offset)
+{
+    OVERLAPPED position {};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
+}
+
+// WriteFile takes at most a DWORD per call; stay well below it.
+constexpr size_t kLargestWrite = size_t(1) << 30;
+
+WriterStatus writeAll(HANDLE file, uint64_t offset, const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const auto chunk = static_cast<DWORD>(std::min(size, kLargestWrite));
+        OVERLAPPED position = at(offset);
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunk, &written, &position))
+            return lastError();
+        if (written == 0)
+            return WriterStatus::system(ERROR_WRITE_FAULT);
+        bytes += written;
+        size -= written;
+        offset += written;
+    }
+    return WriterStatus::success();
+}
+
+bool reservationUnsupported(DWORD error)
+{
+    return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
+           error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+} // namespace
+
+OutputFile::~OutputFile() { close(); }
+
+WriterStatus OutputFile::create(const char* path)
+{
+    close();
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return lastError();
+    handle_ = reinterpret_cast<intptr_t>(file);
+    end_ = 0;
+    reservedEnd_ = 0;
+    canReserve_ = true;
+    sizeLimit_ = UINT64_MAX;
+    return WriterStatus::success();
+}
+
+WriterStatus OutputFile::append(const Slice* slices, size_t count)
+{
+    if (!isOpen())
+        return WriterStatus::refused(Failure::Closed);
+    uint64_t offset = end_;
+    for (size_t i = 0; i < count; ++i) {
+        WriterStatus status = writeAll(fileHandle(handle_), offset, slices[i].data, slices[i].size);
+        if (!status.ok())
+            return status;
+        offset += slices[i].size;
+    }
+    end_ = offset;
+    return WriterStatus::success();
+}
+
+WriterStatus OutputFile::writeAt(uint64_t offset, const void* data, size_t size)
+{
+    if (!isOpen())
+        return WriterStatus::refused(Failure::Closed);
+    return writeAll(fileHandle(handle_), offset, data, size);
+}
+
+WriterStatus OutputFile::truncate(uint64_t size)
+{
+    if (!isOpen())
+        return WriterStatus::refused(Failure::Closed);
+    LARGE_INTEGER end {};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(fileHandle(handle_), end, nullptr, FILE_BEGIN) || !SetEndOfFile(fileHandle(handle_)))
+        return lastError();
+    end_ = size;
+    reservedEnd_ = std::min(reservedEnd_, size);
+    return WriterStatus::success();
+}
+
+WriterStatus OutputFile::reserveUpTo(uint64_t end)
+{
+    if (!isOpen())
+        return WriterStatus::refused(Failure::Closed);
+    if (!canReserve_ || end <= reservedEnd_ || end <= end_)
+        return WriterStatus::success();
+    const SetFileInformationByHandleFunction setInformation = setFileInformation();
+    if (!setInformation) {
+        canReserve_ = false;
+        return WriterStatus::success();
+    }
+    // Allocation beyond the end of the file keeps the file's size; NTFS
+    // gives the clusters back when the last handle closes.
+    FileAllocationInfo info {};
+    info.allocationSize.QuadPart = static_cast<LONGLONG>(end);
+    if (!setInformation(fileHandle(handle_), kFileAllocationInfo, &info, sizeof info)) {
+        const DWORD error = GetLastError();
+        if (reservationUnsupported(error)) {
+            canReserve_ = false;
+            return WriterStatus::success();
+        }
+        return WriterStatus::system(static_cast<int>(error));
+    }
+    reservedEnd_ = end;
+    return WriterStatus::success();
+}
+
+WriterStatus OutputFile::sizeLimitReached() const { return WriterStatus::system(ERROR_FILE_TOO_LARGE); }
+
+WriterStatus OutputFile::close()
+{
+    if (!isOpen())
+        return WriterStatus::success();
+    const BOOL closed = CloseHandle(fileHandle(handle_));
+    handle_ = kNoHandle;
+    return closed ? WriterStatus::success() : lastError();
+}
+
+uint64_t monotonicMilliseconds()
+{
+    static const uint64_t frequency = [] {
+        LARGE_INTEGER value {};
+        QueryPerformanceFrequency(&value);
+        return static_cast<uint64_t>(value.QuadPart > 0 ? value.QuadPart : 1);
+    }();
+    LARGE_INTEGER now {};
+    QueryPerformanceCounter(&now);
+    const auto ticks = static_cast<uint64_t>(now.QuadPart);
+    return ticks / frequency * 1000 + ticks % frequency * 1000 / frequency;
+}
+
+} // namespace avi

@@ -1,0 +1,89 @@
+# Wine for the Windows build's tests: the packages, a private 32-bit prefix
+# under build/, and a `wine` launcher that works even where the kernel
+# cannot run 32-bit programs (there Wine runs under a user-mode emulator).
+# Usage: . scripts/lib/packages.sh; . scripts/lib/wine.sh; wine_setup
+# Afterwards $WINE_TOOLS/wine runs a Windows program and
+# $WINE_TOOLS/wineserver controls the prefix's server.
+
+WINE_TOOLS=${WINE_TOOLS:-$PWD/build/wine-tools}
+export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
+
+# The Windows cross build and what its tests run on.
+need_windows_packages() {
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        echo "== enabling the i386 architecture for 32-bit Wine"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo dpkg --add-architecture i386
+        apt_updated=0
+    fi
+    need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 fonts-wine \
+        xvfb xauth ffmpeg
+}
+
+# True when this machine runs 32-bit x86 programs itself.
+runs_32bit_programs() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# Some sandboxes refuse 32-bit programs. There the 32-bit Wine loader runs
+# under qemu-i386 from Debian 13, whose emulation is recent enough for Wine;
+# Debian 12's is not. Wine re-executes <bindir>/wine-preloader for every new
+# process and finds its libraries relative to <bindir>, hence the layout.
+build_emulated_wine() {
+    local root=$WINE_TOOLS/emulated
+    local qemu=$WINE_TOOLS/qemu-i386
+    if [ ! -x "$qemu" ]; then
+        echo "== this machine cannot run 32-bit programs: fetching qemu-user from Debian 13 for Wine"
+        local apt=$WINE_TOOLS/apt
+        mkdir -p "$apt/lists/partial" "$apt/archives/partial"
+        echo "deb http://deb.debian.org/debian trixie main" >"$apt/sources.list"
+        local options=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
+            -o Dir::State::Lists="$apt/lists" -o Dir::Cache::Archives="$apt/archives"
+            -o Dir::Cache::pkgcache="" -o Dir::Cache::srcpkgcache=""
+            -o APT::Architecture=amd64 -o APT::Architectures::=amd64 -o Acquire::Languages=none
+            -o APT::Sandbox::User=root -o Debug::NoLocking=1 -qq)
+        apt-get "${options[@]}" update
+        (cd "$apt" && apt-get "${options[@]}" download qemu-user)
+        dpkg-deb -x "$apt"/qemu-user_*.deb "$apt/unpacked"
+        mv "$apt/unpacked/usr/bin/qemu-i386" "$qemu"
+        rm -rf "$apt"
+    fi
+    rm -rf "$root"
+    mkdir -p "$root/lib/wine"
+    ln -s /usr/share "$root/share"
+    ln -s /usr/lib/i386-linux-gnu "$root/lib/i386-linux-gnu"
+    cp /usr/lib/wine/wine "$root/lib/wine/wine"
+    ln -s /usr/lib/wine/wineserver "$root/lib/wine/wineserver"
+    cat >"$root/lib/wine/wine-preloader" <<PRELOADER
+#!/bin/sh
+# Wine's preloader, replaced: runs the 32-bit loader given first under qemu.
+loader="\$1"; shift
+export WINELOADERNOEXEC=1
+exec "$qemu" "\$loader" "\$@"
+PRELOADER
+    chmod +x "$root/lib/wine/wine-preloader"
+    printf '%s\n' '#!/bin/sh' "exec \"$root/lib/wine/wine-preloader\" \"$root/lib/wine/wine\" \"\$@\"" \
+        >"$WINE_TOOLS/wine"
+}
+
+# Writes the launchers and creates the prefix once.
+wine_setup() {
+    mkdir -p "$WINE_TOOLS"
+    if runs_32bit_programs; then
+        printf '%s\n' '#!/bin/sh' 'exec wine "$@"' >"$WINE_TOOLS/wine"
+    else
+        build_emulated_wine
+    fi
+    printf '%s\n' '#!/bin/sh' 'exec /usr/lib/wine/wineserver "$@"' >"$WINE_TOOLS/wineserver"
+    chmod +x "$WINE_TOOLS/wine" "$WINE_TOOLS/wineserver"
+
+    export WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all}
+    # No Mono or Gecko: nothing here needs them, and their installers would ask.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "== creating the Wine prefix $WINEPREFIX"
+        "$WINE_TOOLS/wine" wineboot -i >/dev/null 2>&1
+        "$WINE_TOOLS/wineserver" -w
+    fi
+}
