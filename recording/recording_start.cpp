@@ -54,9 +54,15 @@ int AviOutputEffect::startRecording(StartFailure& failure)
     lastFrameIndex = 0;
     expectedFrames = 0;
 
-    // A size the recording cannot take is refused before any file is touched.
+    // A size the recording cannot take is refused before any file is
+    // touched, and so is a buffer there is no memory for: opening the file
+    // would already have replaced the user's old one.
     if (!geometry.recordable) {
         failure.text = width == 0 && height == 0 ? kNothingRendered : kUnrecordableSize;
+        return 0;
+    }
+    if (!sizeScratch()) {
+        failure.text = kOutOfMemory;
         return 0;
     }
     aviFile = nullptr;
@@ -100,6 +106,8 @@ bool AviOutputEffect::sizeScratch()
     return true;
 }
 
+// Save: startRecording (which has sized the conversion buffer by then),
+// the clock, then recording = 1.
 int AviOutputEffect::runStartSequence()
 {
     StartFailure failure;
@@ -108,14 +116,10 @@ int AviOutputEffect::runStartSequence()
         if (recording.load(std::memory_order_relaxed))
             return 1;
         if (startRecording(failure)) {
-            if (sizeScratch()) {
-                lastTick = timeGetTime();
-                ++recordingSerial;
-                recording.store(1, std::memory_order_release);
-                return 1;
-            }
-            stopRecordingLocked();
-            failure.text = kOutOfMemory;
+            lastTick = timeGetTime();
+            ++recordingSerial;
+            recording.store(1, std::memory_order_release);
+            return 1;
         }
     }
     // The box waits for the user; the lock must not.

@@ -3,6 +3,7 @@
 // stream holds a reference to its file, and the file is finished when the
 // last reference goes.
 #include "platform/avi/avi_writer.h"
+#include "platform/avi/stream_info.h"
 #include "platform/native/error_codes.h"
 #include "platform/native/native_host.h"
 
@@ -62,35 +63,6 @@ bool injectedFailure(const char* operation, HRESULT& code)
 }
 
 HRESULT refused(avi::Failure why) { return native::toHresult(avi::WriterStatus::refused(why)); }
-
-int16_t toI16(LONG value)
-{
-    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
-}
-
-avi::StreamHeader toStreamHeader(const AVISTREAMINFOA& info)
-{
-    avi::StreamHeader header;
-    header.type = info.fccType;
-    header.handler = info.fccHandler;
-    header.flags = info.dwFlags;
-    header.priority = info.wPriority;
-    header.language = info.wLanguage;
-    header.initialFrames = info.dwInitialFrames;
-    header.scale = info.dwScale;
-    header.rate = info.dwRate;
-    header.start = info.dwStart;
-    header.suggestedBufferSize = info.dwSuggestedBufferSize;
-    header.quality = info.dwQuality;
-    header.sampleSize = info.dwSampleSize;
-    header.frameLeft = toI16(info.rcFrame.left);
-    header.frameTop = toI16(info.rcFrame.top);
-    header.frameRight = toI16(info.rcFrame.right);
-    header.frameBottom = toI16(info.rcFrame.bottom);
-    std::memcpy(header.name, info.szName, sizeof header.name);
-    header.name[sizeof header.name - 1] = '\0';
-    return header;
-}
 
 ULONG releaseFile(AviFileObject* file)
 {
@@ -171,7 +143,7 @@ WIN32_NATIVE_API HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream,
     std::lock_guard<std::mutex> guard(file->lock);
     if (file->stream || file->writer.hasStream())
         return refused(avi::Failure::StreamExists);
-    avi::WriterStatus status = file->writer.createStream(toStreamHeader(*info));
+    avi::WriterStatus status = file->writer.createStream(avi::streamHeaderFrom(*info));
     if (!status.ok())
         return native::toHresult(status);
     auto* object = new (std::nothrow) AviStreamObject;

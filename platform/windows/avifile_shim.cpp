@@ -4,6 +4,8 @@
 // Only the functions below exist; a handle is good for nothing else.
 #include "platform/windows/avifile_shim.h"
 
+#include "platform/avi/stream_info.h"
+
 #include <vfw.h>
 
 #include <cstring>
@@ -56,35 +58,6 @@ ShimFile* toFile(PAVIFILE file) { return reinterpret_cast<ShimFile*>(file); }
 ShimStream* toStream(PAVISTREAM stream) { return reinterpret_cast<ShimStream*>(stream); }
 
 HRESULT refused(avi::Failure why) { return toAviFileResult(avi::WriterStatus::refused(why)); }
-
-int16_t toI16(LONG value)
-{
-    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
-}
-
-avi::StreamHeader toStreamHeader(const AVISTREAMINFOA& info)
-{
-    avi::StreamHeader header;
-    header.type = info.fccType;
-    header.handler = info.fccHandler;
-    header.flags = info.dwFlags;
-    header.priority = info.wPriority;
-    header.language = info.wLanguage;
-    header.initialFrames = info.dwInitialFrames;
-    header.scale = info.dwScale;
-    header.rate = info.dwRate;
-    header.start = info.dwStart;
-    header.suggestedBufferSize = info.dwSuggestedBufferSize;
-    header.quality = info.dwQuality;
-    header.sampleSize = info.dwSampleSize;
-    header.frameLeft = toI16(info.rcFrame.left);
-    header.frameTop = toI16(info.rcFrame.top);
-    header.frameRight = toI16(info.rcFrame.right);
-    header.frameBottom = toI16(info.rcFrame.bottom);
-    std::memcpy(header.name, info.szName, sizeof header.name);
-    header.name[sizeof header.name - 1] = '\0';
-    return header;
-}
 
 ULONG releaseFile(ShimFile* file)
 {
@@ -173,7 +146,7 @@ STDAPI AVIFileCreateStreamA(PAVIFILE handle, PAVISTREAM* stream, AVISTREAMINFOA*
     Locked guard(file->lock);
     if (file->stream || file->writer.hasStream())
         return refused(avi::Failure::StreamExists);
-    const avi::WriterStatus status = file->writer.createStream(toStreamHeader(*info));
+    const avi::WriterStatus status = file->writer.createStream(avi::streamHeaderFrom(*info));
     if (!status.ok())
         return toAviFileResult(status);
     auto* object = new (std::nothrow) ShimStream;

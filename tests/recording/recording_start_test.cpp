@@ -3,6 +3,9 @@
 #include "tests/support/media_probe.h"
 
 #include <climits>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using RecordingStart = EffectTest;
 
@@ -194,4 +197,34 @@ TEST_F(RecordingStart, ASecondRecordingStartsFromZero)
     const auto packets = probePackets(dir.file("second.avi"));
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].pts, 1);
+}
+
+TEST_F(RecordingStart, NoMemoryForTheBufferRefusesTheStartAndKeepsTheOldFile)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's own memory map does not survive an address-space limit";
+#else
+    const std::string path = dir.file("old.avi");
+    runCommand("echo precious > " + shellQuote(path));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // 8000 x 8000 frames need a 256 MB buffer; allow far less.
+        rlimit limit {512u << 20, 512u << 20};
+        std::string used;
+        runCommand("awk '/VmSize/ {print $2}' /proc/" + std::to_string(getpid()) + "/status", &used);
+        limit.rlim_cur = limit.rlim_max = (std::strtoull(used.c_str(), nullptr, 10) << 10) + (128u << 20);
+        setrlimit(RLIMIT_AS, &limit);
+        render(nullptr, 8000, 8000);
+        const int started = start(path);
+        const auto shown = boxes.boxes();
+        const bool refused = started == 0 && shown.size() == 1 && shown[0].text == "not enough memory to record" &&
+                             NativeOpenAviFileCount() == 0 && effect->recording.load() == 0;
+        _exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(fileSize(path), 9) << "the old file is left as it was";
+#endif
 }
