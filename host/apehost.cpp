@@ -18,7 +18,7 @@ const char kUsage[] =
     "       apehost dialog PATH.ape\n"
     "       apehost help PATH.ape\n"
     "       apehost record PATH.ape --out FILE [--size WxH] [--fps N] [--host-fps N]\n"
-    "                      [--seconds S] [--raw] [--virtual-clock] [--quiet]\n";
+    "                      [--seconds S] [--raw] [--virtual-clock] [--quiet] [--segment-size BYTES]\n";
 
 bool loadPlugin(const char* path, LoadedPlugin& plugin)
 {
