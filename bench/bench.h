@@ -1,0 +1,56 @@
+// What the benchmarks share: the frame sizes, the run settings and the
+// figures they leave for the ratio table printed at the end.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct FrameSize {
+    int width;
+    int height;
+    std::string name() const { return std::to_string(width) + "x" + std::to_string(height); }
+};
+
+const std::vector<FrameSize>& frameSizes();
+
+struct BenchSettings {
+    bool smoke = false;          // every benchmark once, nothing timed
+    std::string directory = "."; // where written files go
+    int framesPerFile = 32;
+};
+
+BenchSettings& benchSettings();
+
+// A buffer of random bytes, page aligned as large allocations are.
+class FrameBuffer {
+public:
+    explicit FrameBuffer(size_t bytes, uint32_t seed = 1);
+    ~FrameBuffer();
+    FrameBuffer(const FrameBuffer&) = delete;
+    FrameBuffer& operator=(const FrameBuffer&) = delete;
+    uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+
+private:
+    uint8_t* data_;
+    size_t size_;
+};
+
+size_t standardStride(int width);
+
+// Registers a benchmark with the run's settings: real time, and a single
+// iteration in a smoke run.
+benchmark::internal::Benchmark* registered(const std::string& name, std::function<void(benchmark::State&)> body);
+
+void registerConversionBenchmarks();
+void registerWriterBenchmarks();
+void registerFramePathBenchmarks();
+
+// Median real time per iteration, in nanoseconds, of a benchmark that ran; -1 if none did.
+double medianNanoseconds(const std::string& name);
+void printRatioTables();

@@ -1,0 +1,147 @@
+// The benchmark program: runs every benchmark (or those --benchmark_filter
+// picks), then prints each figure as a ratio to its physical limit and to
+// its peers.
+//
+//   bench [--smoke] [--dir=PATH] [--frames=N] [Google Benchmark flags]
+//
+// --smoke runs each benchmark once, for CI; --dir is where files are
+// written (default: the current directory); --frames is the number of
+// frames per written file (default 32).
+#include "bench/bench.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+
+namespace {
+
+std::map<std::string, std::vector<double>> runTimes;
+
+double nanosecondsPer(benchmark::TimeUnit unit)
+{
+    switch (unit) {
+    case benchmark::kNanosecond:
+        return 1;
+    case benchmark::kMicrosecond:
+        return 1e3;
+    case benchmark::kMillisecond:
+        return 1e6;
+    case benchmark::kSecond:
+        return 1e9;
+    }
+    return 1;
+}
+
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+                runTimes[run.run_name.function_name].push_back(run.GetAdjustedRealTime() * nanosecondsPer(run.time_unit));
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+bool takeFlag(const char* argument, const char* flag, const char** value)
+{
+    const size_t length = std::strlen(flag);
+    if (std::strncmp(argument, flag, length) != 0)
+        return false;
+    if (argument[length] == '\0') {
+        *value = nullptr;
+        return true;
+    }
+    if (argument[length] != '=')
+        return false;
+    *value = argument + length + 1;
+    return true;
+}
+
+} // namespace
+
+const std::vector<FrameSize>& frameSizes()
+{
+    static const std::vector<FrameSize> sizes = {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}, {3840, 2160}};
+    return sizes;
+}
+
+BenchSettings& benchSettings()
+{
+    static BenchSettings settings;
+    return settings;
+}
+
+FrameBuffer::FrameBuffer(size_t bytes, uint32_t seed)
+    : data_(static_cast<uint8_t*>(std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096)))
+    , size_(bytes)
+{
+    if (!data_)
+        std::abort();
+    std::mt19937 random(seed);
+    for (size_t i = 0; i < bytes; i += 4) {
+        const uint32_t word = random();
+        std::memcpy(data_ + i, &word, std::min<size_t>(4, bytes - i));
+    }
+}
+
+FrameBuffer::~FrameBuffer() { std::free(data_); }
+
+size_t standardStride(int width) { return (static_cast<size_t>(width) * 3 + 3) & ~size_t(3); }
+
+benchmark::internal::Benchmark* registered(const std::string& name, std::function<void(benchmark::State&)> body)
+{
+    auto* bench = benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); });
+    bench->UseRealTime();
+    if (benchSettings().smoke)
+        bench->Iterations(1);
+    return bench;
+}
+
+double medianNanoseconds(const std::string& name)
+{
+    auto found = runTimes.find(name);
+    if (found == runTimes.end() || found->second.empty())
+        return -1;
+    std::vector<double> times = found->second;
+    std::sort(times.begin(), times.end());
+    const size_t middle = times.size() / 2;
+    return times.size() % 2 ? times[middle] : (times[middle - 1] + times[middle]) / 2;
+}
+
+int main(int argc, char** argv)
+{
+    BenchSettings& settings = benchSettings();
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        const char* value = nullptr;
+        if (i > 0 && takeFlag(argv[i], "--smoke", &value)) {
+            settings.smoke = true;
+            settings.framesPerFile = 2;
+        } else if (i > 0 && takeFlag(argv[i], "--dir", &value) && value) {
+            settings.directory = value;
+        } else if (i > 0 && takeFlag(argv[i], "--frames", &value) && value) {
+            settings.framesPerFile = std::max(1, std::atoi(value));
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    int restCount = static_cast<int>(rest.size());
+    rest.push_back(nullptr);
+    benchmark::Initialize(&restCount, rest.data());
+    if (benchmark::ReportUnrecognizedArguments(restCount, rest.data()))
+        return 1;
+
+    registerConversionBenchmarks();
+    registerWriterBenchmarks();
+    registerFramePathBenchmarks();
+
+    CollectingReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    printRatioTables();
+    return 0;
+}

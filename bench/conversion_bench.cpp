@@ -1,0 +1,80 @@
+// The 24-bit conversion against memcpy of the output bytes (the physical
+// limit), libyuv's ARGB-to-RGB24 with a vertical flip, and a plain loop.
+#include "bench/bench.h"
+#include "recording/frame_conversion.h"
+
+#include <libyuv/convert_from_argb.h>
+
+#include <cstring>
+
+namespace {
+
+// The straightforward loop, as anyone would first write it.
+void plainLoop(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
+{
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    for (int row = 0; row < height; ++row) {
+        const auto* in = reinterpret_cast<const uint8_t*>(source + static_cast<size_t>(height - 1 - row) * width);
+        uint8_t* out = destination + static_cast<size_t>(row) * stride;
+        for (int x = 0; x < width; ++x) {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+            in += 4;
+            out += 3;
+        }
+        std::memset(out, 0, stride - rowBytes);
+    }
+}
+
+using Conversion = std::function<void(const uint32_t*, int, int, uint8_t*, size_t)>;
+
+void registerConversion(const std::string& who, const FrameSize& size, Conversion convert)
+{
+    registered("convert/" + who + "/" + size.name(), [size, convert](benchmark::State& state) {
+        const size_t stride = standardStride(size.width);
+        const size_t outputBytes = stride * size.height;
+        FrameBuffer source(static_cast<size_t>(size.width) * size.height * 4, 1);
+        FrameBuffer destination(outputBytes, 2);
+        const auto* pixels = reinterpret_cast<const uint32_t*>(source.data());
+        for (auto _ : state) {
+            convert(pixels, size.width, size.height, destination.data(), stride);
+            benchmark::DoNotOptimize(destination.data());
+            benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * outputBytes));
+    });
+}
+
+} // namespace
+
+void registerConversionBenchmarks()
+{
+    for (const FrameSize& size : frameSizes()) {
+        registerConversion("ours", size, convertToBottomUp24);
+        registerConversion("memcpy", size, [](const uint32_t* source, int, int height, uint8_t* out, size_t stride) {
+            std::memcpy(out, source, stride * height);
+        });
+        registerConversion("libyuv", size, [](const uint32_t* source, int width, int height, uint8_t* out, size_t stride) {
+            libyuv::ARGBToRGB24(reinterpret_cast<const uint8_t*>(source), width * 4, out, static_cast<int>(stride), width,
+                                -height);
+        });
+        registerConversion("scalar", size, plainLoop);
+    }
+    // Each kernel and store mode on its own, for the record.
+    for (ConversionKernel kernel : {ConversionKernel::Sse2, ConversionKernel::Ssse3, ConversionKernel::Avx2}) {
+        if (!conversionKernelAvailable(kernel))
+            continue;
+        for (ConversionStores stores : {ConversionStores::Cached, ConversionStores::Streaming}) {
+            const std::string who = std::string("kernel-") + conversionKernelName(kernel) +
+                                    (stores == ConversionStores::Streaming ? "-streaming" : "-cached");
+            for (const FrameSize& size : frameSizes()) {
+                registerConversion(who, size,
+                                   [kernel, stores](const uint32_t* source, int width, int height, uint8_t* out,
+                                                    size_t stride) {
+                                       convertToBottomUp24With(kernel, stores, source, width, height, out, stride);
+                                   });
+            }
+        }
+    }
+}

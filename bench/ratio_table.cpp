@@ -1,0 +1,102 @@
+// The figures as ratios: each of ours over its limit and over its peers.
+// A ratio below 1 means ours took less time.
+#include "bench/bench.h"
+#include "recording/frame_conversion.h"
+
+#include <cstdio>
+
+namespace {
+
+std::string duration(double ns)
+{
+    char text[32];
+    if (ns < 0)
+        return "-";
+    if (ns < 1e3)
+        std::snprintf(text, sizeof text, "%.2f ns", ns);
+    else if (ns < 1e6)
+        std::snprintf(text, sizeof text, "%.1f us", ns / 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.2f ms", ns / 1e6);
+    return text;
+}
+
+std::string ratio(double ours, double other)
+{
+    char text[32];
+    if (ours <= 0 || other <= 0)
+        return "-";
+    std::snprintf(text, sizeof text, "%.2f", ours / other);
+    return text;
+}
+
+void line(const std::vector<std::string>& cells, const std::vector<int>& widths)
+{
+    for (size_t i = 0; i < cells.size(); ++i)
+        std::printf(i == 0 ? "%-*s" : "%*s", widths[i], cells[i].c_str());
+    std::printf("\n");
+}
+
+} // namespace
+
+void printRatioTables()
+{
+    std::printf("\nRatios (median time of ours / time of the other; below 1 means ours is faster)%s\n",
+                benchSettings().smoke ? "\nSMOKE RUN: one iteration each, these figures are not measurements" : "");
+
+    std::printf("\nConversion to 24-bit bottom-up, per frame (kernel %s, streaming stores from %zu MB)\n",
+                conversionKernelName(fastestConversionKernel()), conversionStreamingThreshold() >> 20);
+    const std::vector<int> conversionWidths = {11, 11, 11, 10, 11, 10, 11, 10};
+    line({"size", "ours", "memcpy", "x memcpy", "libyuv", "x libyuv", "scalar", "x scalar"}, conversionWidths);
+    for (const FrameSize& size : frameSizes()) {
+        const double ours = medianNanoseconds("convert/ours/" + size.name());
+        const double limit = medianNanoseconds("convert/memcpy/" + size.name());
+        const double yuv = medianNanoseconds("convert/libyuv/" + size.name());
+        const double scalar = medianNanoseconds("convert/scalar/" + size.name());
+        line({size.name(), duration(ours), duration(limit), ratio(ours, limit), duration(yuv), ratio(ours, yuv),
+              duration(scalar), ratio(ours, scalar)},
+             conversionWidths);
+    }
+
+    for (const char* form : {"24bit", "raw"}) {
+        std::printf("\nWriting %d %s frames to a file, per file\n", benchSettings().framesPerFile, form);
+        const std::vector<int> widths = {11, 11, 11, 9, 11, 10};
+        line({"size", "ours", "write()", "x write", "ffmpeg", "x ffmpeg"}, widths);
+        for (const FrameSize& size : frameSizes()) {
+            const std::string suffix = std::string("/") + form + "/" + size.name();
+            const double ours = medianNanoseconds("write/ours" + suffix);
+            const double limit = medianNanoseconds("write/write" + suffix);
+            const double ffmpeg = medianNanoseconds("write/ffmpeg" + suffix);
+            line({size.name(), duration(ours), duration(limit), ratio(ours, limit), duration(ffmpeg),
+                  ratio(ours, ffmpeg)},
+                 widths);
+        }
+    }
+
+    std::printf("\nrenderFrame when the position has not moved, per call\n");
+    const std::vector<int> skipWidths = {15, 12, 14, 12};
+    line({"clock", "tick read", "renderFrame", "difference"}, skipWidths);
+    for (const char* clock : {"real", "virtual"}) {
+        const double tick = medianNanoseconds(std::string("tick/") + clock);
+        const double skip = medianNanoseconds(std::string("render/skip/") + clock);
+        line({clock, duration(tick), duration(skip), tick > 0 && skip > 0 ? duration(skip - tick) : "-"}, skipWidths);
+    }
+
+    std::printf("\nrenderFrame per written frame, against the limit: memcpy of the output bytes (24-bit only)\n"
+                "plus plain write() of one frame\n");
+    const std::vector<int> frameWidths = {11, 13, 11, 9, 13, 11, 9};
+    line({"size", "24-bit", "limit", "x limit", "RAW", "limit", "x limit"}, frameWidths);
+    const int frames = benchSettings().framesPerFile;
+    for (const FrameSize& size : frameSizes()) {
+        const double standard = medianNanoseconds("render/written/24bit/" + size.name());
+        const double raw = medianNanoseconds("render/written/raw/" + size.name());
+        const double write24 = medianNanoseconds("write/write/24bit/" + size.name());
+        const double writeRaw = medianNanoseconds("write/write/raw/" + size.name());
+        const double copy = medianNanoseconds("convert/memcpy/" + size.name());
+        const double limit24 = write24 > 0 && copy > 0 ? copy + write24 / frames : -1;
+        const double limitRaw = writeRaw > 0 ? writeRaw / frames : -1;
+        line({size.name(), duration(standard), duration(limit24), ratio(standard, limit24), duration(raw),
+              duration(limitRaw), ratio(raw, limitRaw)},
+             frameWidths);
+    }
+}

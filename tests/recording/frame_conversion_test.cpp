@@ -1,0 +1,139 @@
+// The 24-bit conversion: every kernel and store mode against a plain
+// reading of the frame form, on random frames of awkward sizes.
+#include "recording/frame_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+size_t strideOf(int width) { return (static_cast<size_t>(width) * 3 + 3) & ~size_t(3); }
+
+// Output row r is source row height - 1 - r; bytes 0, 1, 2 of each pixel; zero pad.
+std::vector<uint8_t> expectedFrame(const std::vector<uint32_t>& source, int width, int height)
+{
+    const size_t stride = strideOf(width);
+    std::vector<uint8_t> frame(stride * height, 0);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(source.data());
+    for (int r = 0; r < height; ++r)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                frame[r * stride + x * 3 + c] = bytes[(static_cast<size_t>(height - 1 - r) * width + x) * 4 + c];
+    return frame;
+}
+
+std::vector<uint32_t> randomFrame(int width, int height, std::mt19937& random)
+{
+    std::vector<uint32_t> frame(static_cast<size_t>(width) * height);
+    for (uint32_t& pixel : frame)
+        pixel = random();
+    return frame;
+}
+
+std::vector<ConversionKernel> availableKernels()
+{
+    std::vector<ConversionKernel> kernels;
+    for (ConversionKernel kernel :
+         {ConversionKernel::Scalar, ConversionKernel::Sse2, ConversionKernel::Ssse3, ConversionKernel::Avx2}) {
+        if (conversionKernelAvailable(kernel))
+            kernels.push_back(kernel);
+    }
+    return kernels;
+}
+
+constexpr uint8_t kGarbage = 0xA5;
+constexpr size_t kGuardBytes = 64;
+
+// Converts into a buffer full of garbage, `offset` bytes past a 64-byte
+// boundary, and checks the frame and that nothing around it was touched.
+void expectConversion(ConversionKernel kernel, ConversionStores stores, const std::vector<uint32_t>& source, int width,
+                      int height, size_t offset)
+{
+    const size_t stride = strideOf(width);
+    const size_t bytes = stride * height;
+    std::vector<uint8_t> buffer(bytes + 2 * kGuardBytes + 64, kGarbage);
+    uint8_t* base = buffer.data() + kGuardBytes;
+    base += (64 - reinterpret_cast<uintptr_t>(base) % 64) % 64 + offset;
+    convertToBottomUp24With(kernel, stores, source.data(), width, height, base, stride);
+
+    const std::vector<uint8_t> expected = expectedFrame(source, width, height);
+    ASSERT_EQ(std::vector<uint8_t>(base, base + bytes), expected);
+    for (uint8_t* p = buffer.data(); p < base; ++p)
+        ASSERT_EQ(*p, kGarbage) << "written before the frame";
+    for (uint8_t* p = base + bytes; p < buffer.data() + buffer.size(); ++p)
+        ASSERT_EQ(*p, kGarbage) << "written after the frame";
+}
+
+} // namespace
+
+TEST(FrameConversion, TheTwoByTwoExampleKeepsBlueGreenRedBottomRowFirstWithZeroPads)
+{
+    const std::vector<uint8_t> pixels = {0x33, 0x22, 0x11, 0xAA, 0x66, 0x55, 0x44, 0xBB,
+                                         0x99, 0x88, 0x77, 0xCC, 0xCC, 0xBB, 0xAA, 0xDD};
+    std::vector<uint32_t> source(4);
+    std::memcpy(source.data(), pixels.data(), pixels.size());
+    const std::vector<uint8_t> expected = {0x99, 0x88, 0x77, 0xCC, 0xBB, 0xAA, 0, 0,
+                                           0x33, 0x22, 0x11, 0x66, 0x55, 0x44, 0, 0};
+    std::vector<uint8_t> frame(16, kGarbage);
+    convertToBottomUp24(source.data(), 2, 2, frame.data(), 8);
+    EXPECT_EQ(frame, expected);
+}
+
+TEST(FrameConversion, EveryKernelMatchesAtWidthsOneToSixtySevenAndEveryPad)
+{
+    std::mt19937 random(7);
+    for (ConversionKernel kernel : availableKernels()) {
+        for (ConversionStores stores : {ConversionStores::Cached, ConversionStores::Streaming}) {
+            for (int width = 1; width <= 67; ++width) {
+                for (int height : {1, 2, 5}) {
+                    SCOPED_TRACE(std::string(conversionKernelName(kernel)) +
+                                 (stores == ConversionStores::Streaming ? " streaming" : " cached") + " " +
+                                 std::to_string(width) + "x" + std::to_string(height));
+                    const std::vector<uint32_t> source = randomFrame(width, height, random);
+                    expectConversion(kernel, stores, source, width, height, 0);
+                    if (HasFatalFailure())
+                        return;
+                }
+            }
+        }
+    }
+}
+
+// Streaming stores align each row first; rows start anywhere a stride puts them.
+TEST(FrameConversion, EveryKernelMatchesWhateverTheDestinationsAlignment)
+{
+    std::mt19937 random(11);
+    for (ConversionKernel kernel : availableKernels()) {
+        for (ConversionStores stores : {ConversionStores::Cached, ConversionStores::Streaming}) {
+            for (int width : {31, 32, 33, 63, 64, 65, 95, 96, 97, 127, 200, 321, 1921}) {
+                for (size_t offset = 0; offset < 64; offset += 4) {
+                    SCOPED_TRACE(std::string(conversionKernelName(kernel)) +
+                                 (stores == ConversionStores::Streaming ? " streaming" : " cached") + " width " +
+                                 std::to_string(width) + " offset " + std::to_string(offset));
+                    const std::vector<uint32_t> source = randomFrame(width, 3, random);
+                    expectConversion(kernel, stores, source, width, 3, offset);
+                    if (HasFatalFailure())
+                        return;
+                }
+            }
+        }
+    }
+}
+
+TEST(FrameConversion, FramesBelowAndAboveTheStreamingThresholdMatch)
+{
+    std::mt19937 random(13);
+    const int width = 1283;
+    const int below = static_cast<int>(conversionStreamingThreshold() / strideOf(width)) - 1;
+    for (int height : {below, below + 2}) {
+        SCOPED_TRACE("height " + std::to_string(height));
+        const std::vector<uint32_t> source = randomFrame(width, height, random);
+        std::vector<uint8_t> frame(strideOf(width) * height, kGarbage);
+        convertToBottomUp24(source.data(), width, height, frame.data(), strideOf(width));
+        EXPECT_TRUE(frame == expectedFrame(source, width, height));
+    }
+}
