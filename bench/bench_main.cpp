@@ -18,6 +18,7 @@
 namespace {
 
 std::map<std::string, std::vector<double>> runTimes;
+std::map<std::string, double> reportedMedians; // when only aggregates are reported
 
 double nanosecondsPer(benchmark::TimeUnit unit)
 {
@@ -39,8 +40,13 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                runTimes[run.run_name.function_name].push_back(run.GetAdjustedRealTime() * nanosecondsPer(run.time_unit));
+            if (run.error_occurred)
+                continue;
+            const double ns = run.GetAdjustedRealTime() * nanosecondsPer(run.time_unit);
+            if (run.run_type == Run::RT_Iteration)
+                runTimes[run.run_name.function_name].push_back(ns);
+            else if (run.aggregate_name == "median")
+                reportedMedians[run.run_name.function_name] = ns;
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -104,8 +110,10 @@ benchmark::internal::Benchmark* registered(const std::string& name, std::functio
 double medianNanoseconds(const std::string& name)
 {
     auto found = runTimes.find(name);
-    if (found == runTimes.end() || found->second.empty())
-        return -1;
+    if (found == runTimes.end() || found->second.empty()) {
+        auto median = reportedMedians.find(name);
+        return median == reportedMedians.end() ? -1 : median->second;
+    }
     std::vector<double> times = found->second;
     std::sort(times.begin(), times.end());
     const size_t middle = times.size() / 2;

@@ -1,5 +1,6 @@
 #include "recording/frame_conversion.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -47,7 +48,7 @@ void convertScalar(const uint32_t* source, int width, int height, uint8_t* desti
 #define TARGET_AVX2 __attribute__((target("avx2")))
 
 // Pixels to skip with cached stores until `out` sits on an `alignment`
-// boundary (16 or 32). Each pixel moves `out` by 3, and 11 × 3 is 1 modulo both.
+// boundary (16 or 32). Each pixel moves `out` by 3, and 11 * 3 is 1 modulo both.
 int pixelsUntilAligned(const uint8_t* out, uintptr_t alignment)
 {
     const uintptr_t missing = (alignment - (reinterpret_cast<uintptr_t>(out) & (alignment - 1))) & (alignment - 1);
@@ -85,6 +86,14 @@ constexpr ShuffleControl kPack2a = shuffleControl(8, 0, 8);   // c2[0..7] to 8..
 constexpr ShuffleControl kPack2b = shuffleControl(0, 8, 4);   // c2[8..11] to 0..3
 constexpr ShuffleControl kPack3 = shuffleControl(4, 0, 12);   // c3 to 4..15
 
+// Source rows run bottom-up through memory while the output runs top-down,
+// so each row starts a new stream the hardware prefetcher must discover.
+// Fetching the next source row while converting this one hides that.
+inline const uint8_t* nextSourceRow(const uint8_t* row, size_t rowBytes, int rowsLeft)
+{
+    return rowsLeft > 1 ? row - rowBytes : row;
+}
+
 // ---- SSE2: no byte shuffle, so masks and shifts pack each group.
 
 TARGET_SSE2 inline __m128i packGroupSse2(__m128i pixels)
@@ -98,6 +107,8 @@ TARGET_SSE2 inline __m128i packGroupSse2(__m128i pixels)
     const __m128i upperHalf = _mm_set_epi32(0, -1, static_cast<int>(0xFFFF0000u), 0);
     return _mm_or_si128(_mm_move_epi64(halves), _mm_and_si128(_mm_srli_si128(halves, 2), upperHalf));
 }
+
+TARGET_SSE2 inline __m128i load128(const uint8_t* in) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)); }
 
 TARGET_SSE2 inline void storeGroup12(uint8_t* out, __m128i packed)
 {
@@ -115,90 +126,122 @@ TARGET_SSE2 inline void store16(uint8_t* out, __m128i value)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), value);
 }
 
-TARGET_SSE2 void convertGroupsSse2(const uint8_t*& in, uint8_t*& out, int& left, int groups)
-{
-    for (; groups > 0; --groups, left -= 4, in += 16, out += 12)
-        storeGroup12(out, packGroupSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in))));
-}
+TARGET_SSE2 inline void prefetchRow(const uint8_t* row) { _mm_prefetch(reinterpret_cast<const char*>(row), _MM_HINT_T0); }
 
+// The pixels before `out` reaches a 16-byte boundary, then 16 at a time
+// into three aligned stores, then the rest.
 template <bool Streaming>
-TARGET_SSE2 void convertRowSse2(const uint8_t* in, uint8_t* out, int width)
+TARGET_SSE2 void convertRowSse2(const uint8_t* in, uint8_t* out, int width, const uint8_t* next)
 {
     int left = width;
-    if (Streaming && left >= 16) {
-        const int head = pixelsUntilAligned(out, 16);
-        convertGroupsSse2(in, out, left, head / 4);
-        convertPixels(in, out, head % 4);
-        in += 4 * (head % 4);
-        out += 3 * (head % 4);
-        left -= head % 4;
-    }
-    for (; left >= 16; left -= 16, in += 64, out += 48) {
-        const __m128i c0 = packGroupSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
-        const __m128i c1 = packGroupSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16)));
-        const __m128i c2 = packGroupSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32)));
-        const __m128i c3 = packGroupSse2(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48)));
+    int head = Streaming ? std::min(pixelsUntilAligned(out, 16), left) : 0;
+    for (; head >= 4; head -= 4, left -= 4, in += 16, out += 12)
+        storeGroup12(out, packGroupSse2(load128(in)));
+    convertPixels(in, out, head);
+    in += 4 * head;
+    out += 3 * head;
+    left -= head;
+    next += 4 * (width - left);
+    for (; left >= 16; left -= 16, in += 64, out += 48, next += 64) {
+        prefetchRow(next);
+        const __m128i c0 = packGroupSse2(load128(in));
+        const __m128i c1 = packGroupSse2(load128(in + 16));
+        const __m128i c2 = packGroupSse2(load128(in + 32));
+        const __m128i c3 = packGroupSse2(load128(in + 48));
         store16<Streaming>(out, _mm_or_si128(c0, _mm_slli_si128(c1, 12)));
         store16<Streaming>(out + 16, _mm_or_si128(_mm_srli_si128(c1, 4), _mm_slli_si128(c2, 8)));
         store16<Streaming>(out + 32, _mm_or_si128(_mm_srli_si128(c2, 8), _mm_slli_si128(c3, 4)));
     }
-    convertGroupsSse2(in, out, left, left / 4);
+    for (; left >= 4; left -= 4, in += 16, out += 12)
+        storeGroup12(out, packGroupSse2(load128(in)));
     convertPixels(in, out, left);
 }
 
-// ---- SSSE3: sixteen pixels, six shuffles, three stores.
+template <bool Streaming>
+TARGET_SSE2 void convertFrameSse2(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
+{
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int row = 0; row < height; ++row) {
+        uint8_t* out = destination + static_cast<size_t>(row) * stride;
+        const uint8_t* in = sourceRow(source, width, height, row);
+        zeroPad(out, stride);
+        convertRowSse2<Streaming>(in, out, width, nextSourceRow(in, rowBytes, height - row));
+    }
+    if (Streaming)
+        _mm_sfence();
+}
+
+// ---- SSSE3. Cached: one shuffle per four pixels, each 16-byte store
+// overlapping the next by 4 (never past the row's last pixel byte).
+// Streaming: sixteen pixels, six shuffles, three aligned stores.
 
 TARGET_SSSE3 inline __m128i control128(const ShuffleControl& control)
 {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(control.bytes));
 }
 
-TARGET_SSSE3 inline __m128i load128(const uint8_t* in) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)); }
-
-TARGET_SSSE3 void convertGroupsSsse3(const uint8_t*& in, uint8_t*& out, int& left, int groups)
-{
-    const __m128i pack0 = control128(kPack0);
-    for (; groups > 0; --groups, left -= 4, in += 16, out += 12)
-        storeGroup12(out, _mm_shuffle_epi8(load128(in), pack0));
-}
-
 template <bool Streaming>
-TARGET_SSSE3 void convertRowSsse3(const uint8_t* in, uint8_t* out, int width)
+TARGET_SSSE3 inline __attribute__((always_inline)) void convertRowSsse3(const uint8_t* in, uint8_t* out, int width, const uint8_t* next,
+                                  const __m128i (&pack)[6])
 {
     int left = width;
-    if (Streaming && left >= 16) {
-        const int head = pixelsUntilAligned(out, 16);
-        convertGroupsSsse3(in, out, left, head / 4);
-        convertPixels(in, out, head % 4);
-        in += 4 * (head % 4);
-        out += 3 * (head % 4);
-        left -= head % 4;
+    if (!Streaming) {
+        // A 16-byte store at group g needs 3 * left >= 16 bytes left: left >= 6.
+        for (; left >= 18; left -= 16, in += 64, out += 48, next += 64) {
+            prefetchRow(next);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(load128(in), pack[0]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm_shuffle_epi8(load128(in + 16), pack[0]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm_shuffle_epi8(load128(in + 32), pack[0]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 36), _mm_shuffle_epi8(load128(in + 48), pack[0]));
+        }
+        for (; left >= 6; left -= 4, in += 16, out += 12)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(load128(in), pack[0]));
+    } else {
+        int head = std::min(pixelsUntilAligned(out, 16), left);
+        for (; head >= 4; head -= 4, left -= 4, in += 16, out += 12)
+            storeGroup12(out, _mm_shuffle_epi8(load128(in), pack[0]));
+        convertPixels(in, out, head);
+        in += 4 * head;
+        out += 3 * head;
+        left -= head;
+        next += 4 * (width - left);
+        for (; left >= 16; left -= 16, in += 64, out += 48, next += 64) {
+            prefetchRow(next);
+            const __m128i p0 = load128(in), p1 = load128(in + 16), p2 = load128(in + 32), p3 = load128(in + 48);
+            store16<true>(out, _mm_or_si128(_mm_shuffle_epi8(p0, pack[0]), _mm_shuffle_epi8(p1, pack[1])));
+            store16<true>(out + 16, _mm_or_si128(_mm_shuffle_epi8(p1, pack[2]), _mm_shuffle_epi8(p2, pack[3])));
+            store16<true>(out + 32, _mm_or_si128(_mm_shuffle_epi8(p2, pack[4]), _mm_shuffle_epi8(p3, pack[5])));
+        }
     }
-    const __m128i pack0 = control128(kPack0), pack1a = control128(kPack1a), pack1b = control128(kPack1b);
-    const __m128i pack2a = control128(kPack2a), pack2b = control128(kPack2b), pack3 = control128(kPack3);
-    for (; left >= 16; left -= 16, in += 64, out += 48) {
-        const __m128i p0 = load128(in), p1 = load128(in + 16), p2 = load128(in + 32), p3 = load128(in + 48);
-        store16<Streaming>(out, _mm_or_si128(_mm_shuffle_epi8(p0, pack0), _mm_shuffle_epi8(p1, pack1a)));
-        store16<Streaming>(out + 16, _mm_or_si128(_mm_shuffle_epi8(p1, pack1b), _mm_shuffle_epi8(p2, pack2a)));
-        store16<Streaming>(out + 32, _mm_or_si128(_mm_shuffle_epi8(p2, pack2b), _mm_shuffle_epi8(p3, pack3)));
-    }
-    convertGroupsSsse3(in, out, left, left / 4);
+    for (; left >= 4; left -= 4, in += 16, out += 12)
+        storeGroup12(out, _mm_shuffle_epi8(load128(in), pack[0]));
     convertPixels(in, out, left);
 }
 
-// ---- AVX2: thirty-two pixels (input blocks P0..P7 of four) per round.
-// pshufb works within 128-bit lanes, so each 32-byte store is built from
-// loads whose lanes already hold the blocks that lane needs:
-//   store 0: lanes (P0 + P1, P1 + P2) from loads at P0 and P1;
-//   store 1: lanes (P2 + P3, P4 + P5) from a load at P3 and P2 | P5;
-//   store 2: lanes (P5 + P6, P6 + P7) from loads at P5 and P6.
+template <bool Streaming>
+TARGET_SSSE3 void convertFrameSsse3(const uint32_t* source, int width, int height, uint8_t* destination,
+                                    size_t stride)
+{
+    const __m128i pack[6] = {control128(kPack0),  control128(kPack1a), control128(kPack1b),
+                             control128(kPack2a), control128(kPack2b), control128(kPack3)};
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int row = 0; row < height; ++row) {
+        uint8_t* out = destination + static_cast<size_t>(row) * stride;
+        const uint8_t* in = sourceRow(source, width, height, row);
+        zeroPad(out, stride);
+        convertRowSsse3<Streaming>(in, out, width, nextSourceRow(in, rowBytes, height - row), pack);
+    }
+    if (Streaming)
+        _mm_sfence();
+}
 
-constexpr LaneControls kLanesAt0 {kPack0, kPack1b};  // (P0, P1)
-constexpr LaneControls kLanesAt1 {kPack1a, kPack2a}; // (P1, P2)
-constexpr LaneControls kLanesAt3 {kPack3, kPack0};   // (P3, P4)
-constexpr LaneControls kLanes2And5 {kPack2b, kPack1a};
-constexpr LaneControls kLanesAt5 {kPack1b, kPack2b}; // (P5, P6)
-constexpr LaneControls kLanesAt6 {kPack2a, kPack3};  // (P6, P7)
+// ---- AVX2: eight pixels per 32-byte load; a shuffle packs each lane's
+// four pixels into its low 12 bytes and a dword permute joins the lanes,
+// so each 32-byte store carries 24 bytes and overlaps the next. Streaming
+// stores must be whole and aligned, so they use the SSSE3 row, which
+// compiles to VEX code here.
+
+constexpr LaneControls kLanesPacked {kPack0, kPack0};
 
 TARGET_AVX2 inline __m256i control256(const LaneControls& controls)
 {
@@ -210,53 +253,66 @@ TARGET_AVX2 inline __m256i load256(const uint8_t* in)
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
 }
 
-template <bool Streaming>
-TARGET_AVX2 inline void store32(uint8_t* out, __m256i value)
+TARGET_AVX2 inline __m256i packEight(const uint8_t* in, __m256i pack, __m256i join)
 {
-    if (Streaming)
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(out), value);
-    else
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), value);
+    return _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(load256(in), pack), join);
 }
 
-template <bool Streaming>
-TARGET_AVX2 void convertRowAvx2(const uint8_t* in, uint8_t* out, int width)
+TARGET_AVX2 inline void store256(uint8_t* out, __m256i value)
+{
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), value);
+}
+
+TARGET_AVX2 inline void convertRowAvx2(const uint8_t* in, uint8_t* out, int width, const uint8_t* next, __m256i pack,
+                                      __m256i join, __m128i pack4)
 {
     int left = width;
-    if (Streaming && left >= 32) {
-        const int head = pixelsUntilAligned(out, 32);
-        convertGroupsSsse3(in, out, left, head / 4);
-        convertPixels(in, out, head % 4);
-        in += 4 * (head % 4);
-        out += 3 * (head % 4);
-        left -= head % 4;
+    // A 32-byte store needs 3 * left >= 32 bytes left: left >= 11 for one,
+    // left >= 35 for the last of four.
+    for (; left >= 35; left -= 32, in += 128, out += 96, next += 128) {
+        prefetchRow(next);
+        prefetchRow(next + 64);
+        store256(out, packEight(in, pack, join));
+        store256(out + 24, packEight(in + 32, pack, join));
+        store256(out + 48, packEight(in + 64, pack, join));
+        store256(out + 72, packEight(in + 96, pack, join));
     }
-    const __m256i at0 = control256(kLanesAt0), at1 = control256(kLanesAt1), at3 = control256(kLanesAt3);
-    const __m256i twoAndFive = control256(kLanes2And5), at5 = control256(kLanesAt5), at6 = control256(kLanesAt6);
-    for (; left >= 32; left -= 32, in += 128, out += 96) {
-        const __m256i blocks2And5 = _mm256_inserti128_si256(_mm256_castsi128_si256(load128(in + 32)), load128(in + 80), 1);
-        store32<Streaming>(out, _mm256_or_si256(_mm256_shuffle_epi8(load256(in), at0),
-                                                _mm256_shuffle_epi8(load256(in + 16), at1)));
-        store32<Streaming>(out + 32, _mm256_or_si256(_mm256_shuffle_epi8(blocks2And5, twoAndFive),
-                                                     _mm256_shuffle_epi8(load256(in + 48), at3)));
-        store32<Streaming>(out + 64, _mm256_or_si256(_mm256_shuffle_epi8(load256(in + 80), at5),
-                                                     _mm256_shuffle_epi8(load256(in + 96), at6)));
+    for (; left >= 11; left -= 8, in += 32, out += 24)
+        store256(out, packEight(in, pack, join));
+    if (left >= 8) {
+        const __m256i packed = packEight(in, pack, join);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
+        left -= 8;
+        in += 32;
+        out += 24;
     }
-    convertRowSsse3<false>(in, out, left);
+    for (; left >= 4; left -= 4, in += 16, out += 12)
+        storeGroup12(out, _mm_shuffle_epi8(load128(in), pack4));
+    convertPixels(in, out, left);
 }
 
-TARGET_SSE2 void fenceStreamingStores() { _mm_sfence(); }
-
-template <void (*Row)(const uint8_t*, uint8_t*, int), bool Streaming>
-void convertFrame(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
+template <bool Streaming>
+TARGET_AVX2 void convertFrameAvx2(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
 {
+    const __m256i pack = control256(kLanesPacked);
+    const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    const __m128i pack4 = _mm256_castsi256_si128(pack);
+    const __m128i packs[6] = {control128(kPack0),  control128(kPack1a), control128(kPack1b),
+                              control128(kPack2a), control128(kPack2b), control128(kPack3)};
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
     for (int row = 0; row < height; ++row) {
         uint8_t* out = destination + static_cast<size_t>(row) * stride;
+        const uint8_t* in = sourceRow(source, width, height, row);
+        const uint8_t* next = nextSourceRow(in, rowBytes, height - row);
         zeroPad(out, stride);
-        Row(sourceRow(source, width, height, row), out, width);
+        if (Streaming)
+            convertRowSsse3<true>(in, out, width, next, packs);
+        else
+            convertRowAvx2(in, out, width, next, pack, join, pack4);
     }
     if (Streaming)
-        fenceStreamingStores();
+        _mm_sfence();
 }
 
 using FrameFunction = void (*)(const uint32_t*, int, int, uint8_t*, size_t);
@@ -268,11 +324,11 @@ FrameFunction frameFunction(ConversionKernel kernel, ConversionStores stores)
     case ConversionKernel::Scalar:
         return convertScalar;
     case ConversionKernel::Sse2:
-        return streaming ? convertFrame<convertRowSse2<true>, true> : convertFrame<convertRowSse2<false>, false>;
+        return streaming ? convertFrameSse2<true> : convertFrameSse2<false>;
     case ConversionKernel::Ssse3:
-        return streaming ? convertFrame<convertRowSsse3<true>, true> : convertFrame<convertRowSsse3<false>, false>;
+        return streaming ? convertFrameSsse3<true> : convertFrameSsse3<false>;
     case ConversionKernel::Avx2:
-        return streaming ? convertFrame<convertRowAvx2<true>, true> : convertFrame<convertRowAvx2<false>, false>;
+        return streaming ? convertFrameAvx2<true> : convertFrameAvx2<false>;
     }
     return convertScalar;
 }

@@ -28,4 +28,6 @@ need_packages() {
 need_native_packages() {
     need_packages ca-certificates g++ cmake ninja-build make libgtest-dev libgmock-dev libbenchmark-dev \
         binutils-mingw-w64-i686 ffmpeg
+    # The benchmarks' peers, and strace for counting a frame's system calls.
+    need_packages libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
 }
