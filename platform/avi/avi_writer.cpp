@@ -271,7 +271,11 @@ WriterStatus AviWriter::makeRoom(uint64_t bytes, size_t entries)
     const uint64_t required = file_.end() + bytes + closingBytes(index_.size() + entries);
     if (required > file_.sizeLimit())
         return file_.sizeLimitReached();
-    const uint64_t ahead = std::max<uint64_t>(reserveAhead_, 4 * bytes);
+    const uint64_t ahead = std::max<uint64_t>(reserveAhead_, 16 * bytes);
+    // Blocks are set aside in steps of half the lead (at least eight
+    // frames), so most frames make no system call for them.
+    if (required + ahead / 2 <= file_.reservedEnd())
+        return WriterStatus::success();
     const uint64_t generous = std::min<uint64_t>(required + ahead, file_.sizeLimit());
     if (file_.reserveUpTo(generous).ok())
         return WriterStatus::success();

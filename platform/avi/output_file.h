@@ -36,6 +36,8 @@ public:
     // file's size. Returns false with the OS's code when the disk is full;
     // a file system without the feature reports success and reserves nothing.
     WriterStatus reserveUpTo(uint64_t end);
+    // Where the blocks set aside so far end.
+    uint64_t reservedEnd() const { return reservedEnd_; }
     // The largest size this process may give a file (a resource limit), or UINT64_MAX.
     uint64_t sizeLimit() const { return sizeLimit_; }
     // The OS's own error for a write past sizeLimit().
