@@ -21,7 +21,7 @@ const std::vector<FrameSize>& frameSizes();
 struct BenchSettings {
     bool smoke = false;          // every benchmark once, nothing timed
     std::string directory = "."; // where written files go
-    int framesPerFile = 32;
+    int framesPerWholeFile = 16;     // frames in each whole file of the file/ benchmarks
 };
 
 BenchSettings& benchSettings();
@@ -42,6 +42,11 @@ private:
 };
 
 size_t standardStride(int width);
+
+// Frames per file for benchmarks that write frame after frame: enough that
+// opening and closing stay out of the way, few enough (256 MB) that the
+// page cache does not start writing back in the middle of a run.
+int framesPerFile(size_t frameBytes);
 
 // Registers a benchmark with the run's settings: real time, and a single
 // iteration in a smoke run.

@@ -6,7 +6,7 @@
 //
 // --smoke runs each benchmark once, for CI; --dir is where files are
 // written (default: the current directory); --frames is the number of
-// frames per written file (default 32).
+// frames in each whole file the file/ benchmarks write (default 16).
 #include "bench/bench.h"
 
 #include <algorithm>
@@ -96,6 +96,14 @@ FrameBuffer::FrameBuffer(size_t bytes, uint32_t seed)
 
 FrameBuffer::~FrameBuffer() { std::free(data_); }
 
+int framesPerFile(size_t frameBytes)
+{
+    if (benchSettings().smoke)
+        return 2;
+    const size_t budget = size_t(256) << 20;
+    return static_cast<int>(std::min<size_t>(1024, std::max<size_t>(8, budget / frameBytes)));
+}
+
 size_t standardStride(int width) { return (static_cast<size_t>(width) * 3 + 3) & ~size_t(3); }
 
 benchmark::internal::Benchmark* registered(const std::string& name, std::function<void(benchmark::State&)> body)
@@ -128,11 +136,11 @@ int main(int argc, char** argv)
         const char* value = nullptr;
         if (i > 0 && takeFlag(argv[i], "--smoke", &value)) {
             settings.smoke = true;
-            settings.framesPerFile = 2;
+            settings.framesPerWholeFile = 2;
         } else if (i > 0 && takeFlag(argv[i], "--dir", &value) && value) {
             settings.directory = value;
         } else if (i > 0 && takeFlag(argv[i], "--frames", &value) && value) {
-            settings.framesPerFile = std::max(1, std::atoi(value));
+            settings.framesPerWholeFile = std::max(1, std::atoi(value));
         } else {
             rest.push_back(argv[i]);
         }

@@ -95,10 +95,12 @@ void registerFramePathBenchmarks()
                 NativeUseVirtualClock(1000);
                 {
                     Recording recording(size, raw, 25, "bench-render.avi");
-                    const int framesPerFile = benchSettings().framesPerFile;
+                    const size_t bytes = raw ? static_cast<size_t>(size.width) * size.height * 4
+                                             : standardStride(size.width) * size.height;
+                    const int perFile = framesPerFile(bytes);
                     int inFile = 0;
                     for (auto _ : state) {
-                        if (inFile == framesPerFile) {
+                        if (inFile == perFile) {
                             state.PauseTiming();
                             recording.restart();
                             inFile = 0;

@@ -59,17 +59,26 @@ void printRatioTables()
     }
 
     for (const char* form : {"24bit", "raw"}) {
-        std::printf("\nWriting %d %s frames to a file, per file\n", benchSettings().framesPerFile, form);
-        const std::vector<int> widths = {11, 11, 11, 9, 11, 10};
-        line({"size", "ours", "write()", "x write", "ffmpeg", "x ffmpeg"}, widths);
-        for (const FrameSize& size : frameSizes()) {
-            const std::string suffix = std::string("/") + form + "/" + size.name();
-            const double ours = medianNanoseconds("write/ours" + suffix);
-            const double limit = medianNanoseconds("write/write" + suffix);
-            const double ffmpeg = medianNanoseconds("write/ffmpeg" + suffix);
-            line({size.name(), duration(ours), duration(limit), ratio(ours, limit), duration(ffmpeg),
-                  ratio(ours, ffmpeg)},
+        for (const char* kind : {"write", "file"}) {
+            const bool perFrame = std::string(kind) == "write";
+            if (perFrame)
+                std::printf("\nWriting %s frames into an open file, per frame\n", form);
+            else
+                std::printf("\nWriting a file of %d %s frames, opening and closing included, per file\n",
+                            benchSettings().framesPerWholeFile, form);
+            const std::vector<int> widths = {11, 11, 11, 9, 18, 11, 11, 10};
+            line({"size", "ours", "write()", "x write", "write() prealloc", "x prealloc", "ffmpeg", "x ffmpeg"},
                  widths);
+            for (const FrameSize& size : frameSizes()) {
+                const std::string suffix = std::string("/") + form + "/" + size.name();
+                const double ours = medianNanoseconds(kind + std::string("/ours") + suffix);
+                const double limit = medianNanoseconds(kind + std::string("/write") + suffix);
+                const double preallocated = medianNanoseconds(kind + std::string("/write-prealloc") + suffix);
+                const double ffmpeg = medianNanoseconds(kind + std::string("/ffmpeg") + suffix);
+                line({size.name(), duration(ours), duration(limit), ratio(ours, limit), duration(preallocated),
+                      ratio(ours, preallocated), duration(ffmpeg), ratio(ours, ffmpeg)},
+                     widths);
+            }
         }
     }
 
@@ -86,15 +95,14 @@ void printRatioTables()
                 "plus plain write() of one frame\n");
     const std::vector<int> frameWidths = {11, 13, 11, 9, 13, 11, 9};
     line({"size", "24-bit", "limit", "x limit", "RAW", "limit", "x limit"}, frameWidths);
-    const int frames = benchSettings().framesPerFile;
     for (const FrameSize& size : frameSizes()) {
         const double standard = medianNanoseconds("render/written/24bit/" + size.name());
         const double raw = medianNanoseconds("render/written/raw/" + size.name());
         const double write24 = medianNanoseconds("write/write/24bit/" + size.name());
         const double writeRaw = medianNanoseconds("write/write/raw/" + size.name());
         const double copy = medianNanoseconds("convert/memcpy/" + size.name());
-        const double limit24 = write24 > 0 && copy > 0 ? copy + write24 / frames : -1;
-        const double limitRaw = writeRaw > 0 ? writeRaw / frames : -1;
+        const double limit24 = write24 > 0 && copy > 0 ? copy + write24 : -1;
+        const double limitRaw = writeRaw;
         line({size.name(), duration(standard), duration(limit24), ratio(standard, limit24), duration(raw),
               duration(limitRaw), ratio(raw, limitRaw)},
              frameWidths);

@@ -1,6 +1,7 @@
-// Writing N frames to a file: our writer through the AVIFile calls the
+// Writing frames to a file: our writer through the AVIFile calls the
 // recording makes, against plain write() of the same bytes (the limit) and
-// ffmpeg's AVI muxer given the same frames.
+// ffmpeg's AVI muxer given the same frames. Per frame into an open file,
+// and per whole file of a few frames (opening and closing included).
 #include "bench/bench.h"
 #include "platform/native/native_host.h"
 
@@ -10,6 +11,7 @@ extern "C" {
 
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -29,105 +31,157 @@ size_t frameBytes(const FrameSize& size, bool raw)
 
 void fail(const char* what) { throw std::runtime_error(what); }
 
-void writeWithWrite(const std::string& path, const uint8_t* frame, size_t bytes, int frames)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        fail("open");
-    for (int i = 0; i < frames; ++i) {
+// One file being written, frame by frame, by one of the writers.
+class Session {
+public:
+    virtual ~Session() = default;
+    virtual void open(const std::string& path, const FrameSize& size, bool raw, size_t bytes) = 0;
+    virtual void write(int position, const uint8_t* frame, size_t bytes) = 0;
+    virtual void close() = 0;
+};
+
+// write() of each frame's bytes. With `preallocate`, the file's blocks are
+// set aside when it opens, as our writer does ahead of its frames, which
+// makes the page cache's work per write cheaper on ext4.
+class PlainWrite : public Session {
+public:
+    explicit PlainWrite(bool preallocate, int framesPerFile)
+        : preallocate_(preallocate)
+        , framesPerFile_(framesPerFile)
+    {
+    }
+    void open(const std::string& path, const FrameSize&, bool, size_t bytes) override
+    {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            fail("open");
+        if (preallocate_ && ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes * framesPerFile_)) != 0)
+            fail("fallocate");
+    }
+    void write(int, const uint8_t* frame, size_t bytes) override
+    {
         for (size_t done = 0; done < bytes;) {
-            const ssize_t written = ::write(fd, frame + done, bytes - done);
+            const ssize_t written = ::write(fd_, frame + done, bytes - done);
             if (written <= 0)
                 fail("write");
             done += static_cast<size_t>(written);
         }
     }
-    ::close(fd);
-}
+    void close() override
+    {
+        ::close(fd_);
+        fd_ = -1;
+    }
 
-void writeWithOurWriter(const std::string& path, const FrameSize& size, bool raw, const uint8_t* frame, size_t bytes,
-                        int frames)
-{
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    if (AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr) != 0)
-        fail("AVIFileOpenA");
-    AVISTREAMINFOA info {};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    info.dwQuality = 0xFFFFFFFFu;
-    if (AVIFileCreateStreamA(file, &stream, &info) != 0)
-        fail("AVIFileCreateStreamA");
-    BITMAPINFOHEADER format {};
-    format.biSize = sizeof format;
-    format.biWidth = size.width;
-    format.biHeight = raw ? -size.height : size.height;
-    format.biPlanes = 1;
-    format.biBitCount = raw ? 32 : 24;
-    format.biSizeImage = static_cast<DWORD>(bytes);
-    if (AVIStreamSetFormat(stream, 0, &format, sizeof format) != 0)
-        fail("AVIStreamSetFormat");
-    for (int i = 0; i < frames; ++i) {
+private:
+    bool preallocate_;
+    int framesPerFile_;
+    int fd_ = -1;
+};
+
+// Through the AVIFile calls, as the recording makes them.
+class OurWriter : public Session {
+public:
+    void open(const std::string& path, const FrameSize& size, bool raw, size_t bytes) override
+    {
+        if (AVIFileOpenA(&file_, path.c_str(), OF_WRITE | OF_CREATE, nullptr) != 0)
+            fail("AVIFileOpenA");
+        AVISTREAMINFOA info {};
+        info.fccType = streamtypeVIDEO;
+        info.dwScale = 1;
+        info.dwRate = 25;
+        info.dwQuality = 0xFFFFFFFFu;
+        if (AVIFileCreateStreamA(file_, &stream_, &info) != 0)
+            fail("AVIFileCreateStreamA");
+        BITMAPINFOHEADER format {};
+        format.biSize = sizeof format;
+        format.biWidth = size.width;
+        format.biHeight = raw ? -size.height : size.height;
+        format.biPlanes = 1;
+        format.biBitCount = raw ? 32 : 24;
+        format.biSizeImage = static_cast<DWORD>(bytes);
+        if (AVIStreamSetFormat(stream_, 0, &format, sizeof format) != 0)
+            fail("AVIStreamSetFormat");
+    }
+    void write(int position, const uint8_t* frame, size_t bytes) override
+    {
         LONG samples = 0;
         LONG written = 0;
-        if (AVIStreamWrite(stream, i, 1, const_cast<uint8_t*>(frame), static_cast<LONG>(bytes), AVIIF_KEYFRAME, &samples,
-                           &written) != 0)
+        if (AVIStreamWrite(stream_, position, 1, const_cast<uint8_t*>(frame), static_cast<LONG>(bytes), AVIIF_KEYFRAME,
+                           &samples, &written) != 0)
             fail("AVIStreamWrite");
     }
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
-}
-
-void writeWithFfmpeg(const std::string& path, const FrameSize& size, bool raw, const uint8_t* frame, size_t bytes,
-                     int frames)
-{
-    AVFormatContext* context = nullptr;
-    if (avformat_alloc_output_context2(&context, nullptr, "avi", path.c_str()) < 0)
-        fail("avformat_alloc_output_context2");
-    AVStream* stream = avformat_new_stream(context, nullptr);
-    if (!stream)
-        fail("avformat_new_stream");
-    stream->time_base = AVRational {1, 25};
-    AVCodecParameters* parameters = stream->codecpar;
-    parameters->codec_type = AVMEDIA_TYPE_VIDEO;
-    parameters->codec_id = AV_CODEC_ID_RAWVIDEO;
-    parameters->format = raw ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
-    parameters->bits_per_coded_sample = raw ? 32 : 24;
-    parameters->width = size.width;
-    parameters->height = size.height;
-    if (avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
-        fail("avio_open");
-    if (avformat_write_header(context, nullptr) < 0)
-        fail("avformat_write_header");
-    AVPacket* packet = av_packet_alloc();
-    for (int i = 0; i < frames; ++i) {
-        packet->data = const_cast<uint8_t*>(frame);
-        packet->size = static_cast<int>(bytes);
-        packet->pts = packet->dts = i;
-        packet->stream_index = 0;
-        packet->flags = AV_PKT_FLAG_KEY;
-        const int result = av_write_frame(context, packet);
-        if (result < 0) {
-            char text[AV_ERROR_MAX_STRING_SIZE] = {};
-            av_strerror(result, text, sizeof text);
-            throw std::runtime_error(std::string("av_write_frame: ") + text);
-        }
+    void close() override
+    {
+        AVIStreamRelease(stream_);
+        AVIFileRelease(file_);
+        stream_ = nullptr;
+        file_ = nullptr;
     }
-    if (av_write_trailer(context) < 0)
-        fail("av_write_trailer");
-    av_packet_free(&packet);
-    avio_closep(&context->pb);
-    avformat_free_context(context);
-}
 
-enum class Writer { Write, Ours, Ffmpeg };
+private:
+    PAVIFILE file_ = nullptr;
+    PAVISTREAM stream_ = nullptr;
+};
+
+// libavformat's AVI muxer with its default I/O.
+class FfmpegMuxer : public Session {
+public:
+    void open(const std::string& path, const FrameSize& size, bool raw, size_t) override
+    {
+        if (avformat_alloc_output_context2(&context_, nullptr, "avi", path.c_str()) < 0)
+            fail("avformat_alloc_output_context2");
+        AVStream* stream = avformat_new_stream(context_, nullptr);
+        if (!stream)
+            fail("avformat_new_stream");
+        stream->time_base = AVRational {1, 25};
+        AVCodecParameters* parameters = stream->codecpar;
+        parameters->codec_type = AVMEDIA_TYPE_VIDEO;
+        parameters->codec_id = AV_CODEC_ID_RAWVIDEO;
+        parameters->format = raw ? AV_PIX_FMT_BGRA : AV_PIX_FMT_BGR24;
+        parameters->bits_per_coded_sample = raw ? 32 : 24;
+        parameters->width = size.width;
+        parameters->height = size.height;
+        if (avio_open(&context_->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+            fail("avio_open");
+        if (avformat_write_header(context_, nullptr) < 0)
+            fail("avformat_write_header");
+        packet_ = av_packet_alloc();
+    }
+    void write(int position, const uint8_t* frame, size_t bytes) override
+    {
+        packet_->data = const_cast<uint8_t*>(frame);
+        packet_->size = static_cast<int>(bytes);
+        packet_->pts = packet_->dts = position;
+        packet_->stream_index = 0;
+        packet_->flags = AV_PKT_FLAG_KEY;
+        if (av_write_frame(context_, packet_) < 0)
+            fail("av_write_frame");
+    }
+    void close() override
+    {
+        if (av_write_trailer(context_) < 0)
+            fail("av_write_trailer");
+        av_packet_free(&packet_);
+        avio_closep(&context_->pb);
+        avformat_free_context(context_);
+        context_ = nullptr;
+    }
+
+private:
+    AVFormatContext* context_ = nullptr;
+    AVPacket* packet_ = nullptr;
+};
+
+enum class Writer { Write, WritePreallocated, Ours, Ffmpeg };
 
 const char* writerName(Writer writer)
 {
     switch (writer) {
     case Writer::Write:
         return "write";
+    case Writer::WritePreallocated:
+        return "write-prealloc";
     case Writer::Ours:
         return "ours";
     case Writer::Ffmpeg:
@@ -136,45 +190,81 @@ const char* writerName(Writer writer)
     return "?";
 }
 
+std::unique_ptr<Session> makeSession(Writer writer, int framesPerFile)
+{
+    switch (writer) {
+    case Writer::Write:
+        return std::make_unique<PlainWrite>(false, framesPerFile);
+    case Writer::WritePreallocated:
+        return std::make_unique<PlainWrite>(true, framesPerFile);
+    case Writer::Ours:
+        return std::make_unique<OurWriter>();
+    case Writer::Ffmpeg:
+        return std::make_unique<FfmpegMuxer>();
+    }
+    return nullptr;
+}
+
+void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, bool whole)
+{
+    const size_t bytes = frameBytes(size, form.raw);
+    FrameBuffer frame(bytes, 3);
+    const std::string path = benchSettings().directory + "/bench-" + writerName(writer) + ".avi";
+    const int perFile = whole ? benchSettings().framesPerWholeFile : framesPerFile(bytes);
+    std::unique_ptr<Session> session = makeSession(writer, perFile);
+    AVIFileInit();
+    try {
+        if (whole) {
+            // Opening, a few frames and closing: the fixed cost of a recording.
+            for (auto _ : state) {
+                state.PauseTiming();
+                ::unlink(path.c_str());
+                state.ResumeTiming();
+                session->open(path, size, form.raw, bytes);
+                for (int i = 0; i < perFile; ++i)
+                    session->write(i, frame.data(), bytes);
+                session->close();
+            }
+        } else {
+            // One frame per iteration into a file already open, as a recording writes.
+            ::unlink(path.c_str());
+            session->open(path, size, form.raw, bytes);
+            int inFile = 0;
+            for (auto _ : state) {
+                if (inFile == perFile) {
+                    state.PauseTiming();
+                    session->close();
+                    ::unlink(path.c_str());
+                    session->open(path, size, form.raw, bytes);
+                    inFile = 0;
+                    state.ResumeTiming();
+                }
+                session->write(inFile++, frame.data(), bytes);
+            }
+            session->close();
+        }
+    } catch (const std::exception& failure) {
+        state.SkipWithError(failure.what());
+    }
+    AVIFileExit();
+    ::unlink(path.c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * (whole ? perFile : 1)));
+}
+
 } // namespace
 
 void registerWriterBenchmarks()
 {
-    av_log_set_level(AV_LOG_WARNING);
+    av_log_set_level(AV_LOG_ERROR);
     for (const FrameForm& form : kForms) {
         for (const FrameSize& size : frameSizes()) {
-            for (Writer writer : {Writer::Ours, Writer::Write, Writer::Ffmpeg}) {
-                const std::string name = std::string("write/") + writerName(writer) + "/" + form.name + "/" + size.name();
-                registered(name, [=](benchmark::State& state) {
-                    const int frames = benchSettings().framesPerFile;
-                    const size_t bytes = frameBytes(size, form.raw);
-                    FrameBuffer frame(bytes, 3);
-                    const std::string path = benchSettings().directory + "/bench-" + writerName(writer) + ".avi";
-                    AVIFileInit();
-                    try {
-                        for (auto _ : state) {
-                            state.PauseTiming();
-                            ::unlink(path.c_str());
-                            state.ResumeTiming();
-                            switch (writer) {
-                            case Writer::Write:
-                                writeWithWrite(path, frame.data(), bytes, frames);
-                                break;
-                            case Writer::Ours:
-                                writeWithOurWriter(path, size, form.raw, frame.data(), bytes, frames);
-                                break;
-                            case Writer::Ffmpeg:
-                                writeWithFfmpeg(path, size, form.raw, frame.data(), bytes, frames);
-                                break;
-                            }
-                        }
-                    } catch (const std::exception& failure) {
-                        state.SkipWithError(failure.what());
-                    }
-                    AVIFileExit();
-                    ::unlink(path.c_str());
-                    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * frames));
-                    state.counters["frames"] = frames;
+            for (Writer writer : {Writer::Ours, Writer::Write, Writer::WritePreallocated, Writer::Ffmpeg}) {
+                const std::string suffix = std::string(writerName(writer)) + "/" + form.name + "/" + size.name();
+                registered("write/" + suffix, [=](benchmark::State& state) {
+                    benchmarkWriter(state, writer, size, form, false);
+                });
+                registered("file/" + suffix, [=](benchmark::State& state) {
+                    benchmarkWriter(state, writer, size, form, true);
                 });
             }
         }
