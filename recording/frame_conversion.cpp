@@ -47,6 +47,14 @@ void convertScalar(const uint32_t* source, int width, int height, uint8_t* desti
 #define TARGET_SSSE3 __attribute__((target("ssse3")))
 #define TARGET_AVX2 __attribute__((target("avx2")))
 
+// A 32-bit Windows caller only keeps the stack 4-byte aligned, and spilled
+// vectors need 16 or 32; each kernel realigns it on entry.
+#if defined(__i386__)
+#define KERNEL_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define KERNEL_ENTRY
+#endif
+
 // Pixels to skip with cached stores until `out` sits on an `alignment`
 // boundary (16 or 32). Each pixel moves `out` by 3, and 11 * 3 is 1 modulo both.
 int pixelsUntilAligned(const uint8_t* out, uintptr_t alignment)
@@ -158,7 +166,7 @@ TARGET_SSE2 void convertRowSse2(const uint8_t* in, uint8_t* out, int width, cons
 }
 
 template <bool Streaming>
-TARGET_SSE2 void convertFrameSse2(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
+TARGET_SSE2 KERNEL_ENTRY void convertFrameSse2(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
 {
     const size_t rowBytes = static_cast<size_t>(width) * 4;
     for (int row = 0; row < height; ++row) {
@@ -219,7 +227,7 @@ TARGET_SSSE3 inline __attribute__((always_inline)) void convertRowSsse3(const ui
 }
 
 template <bool Streaming>
-TARGET_SSSE3 void convertFrameSsse3(const uint32_t* source, int width, int height, uint8_t* destination,
+TARGET_SSSE3 KERNEL_ENTRY void convertFrameSsse3(const uint32_t* source, int width, int height, uint8_t* destination,
                                     size_t stride)
 {
     const __m128i pack[6] = {control128(kPack0),  control128(kPack1a), control128(kPack1b),
@@ -293,7 +301,7 @@ TARGET_AVX2 inline void convertRowAvx2(const uint8_t* in, uint8_t* out, int widt
 }
 
 template <bool Streaming>
-TARGET_AVX2 void convertFrameAvx2(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
+TARGET_AVX2 KERNEL_ENTRY void convertFrameAvx2(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride)
 {
     const __m256i pack = control256(kLanesPacked);
     const __m256i join = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
