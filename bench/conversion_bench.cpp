@@ -61,20 +61,15 @@ void registerConversionBenchmarks()
         });
         registerConversion("scalar", size, plainLoop);
     }
-    // Each kernel and store mode on its own, for the record.
+    // Each kernel on its own, for the record.
     for (ConversionKernel kernel : {ConversionKernel::Sse2, ConversionKernel::Ssse3, ConversionKernel::Avx2}) {
         if (!conversionKernelAvailable(kernel))
             continue;
-        for (ConversionStores stores : {ConversionStores::Cached, ConversionStores::Streaming}) {
-            const std::string who = std::string("kernel-") + conversionKernelName(kernel) +
-                                    (stores == ConversionStores::Streaming ? "-streaming" : "-cached");
-            for (const FrameSize& size : frameSizes()) {
-                registerConversion(who, size,
-                                   [kernel, stores](const uint32_t* source, int width, int height, uint8_t* out,
-                                                    size_t stride) {
-                                       convertToBottomUp24With(kernel, stores, source, width, height, out, stride);
-                                   });
-            }
+        for (const FrameSize& size : frameSizes()) {
+            registerConversion(std::string("kernel-") + conversionKernelName(kernel), size,
+                               [kernel](const uint32_t* source, int width, int height, uint8_t* out, size_t stride) {
+                                   convertToBottomUp24With(kernel, source, width, height, out, stride);
+                               });
         }
     }
 }

@@ -44,8 +44,8 @@ void printRatioTables()
     std::printf("\nRatios (median time of ours / time of the other; below 1 means ours is faster)%s\n",
                 benchSettings().smoke ? "\nSMOKE RUN: one iteration each, these figures are not measurements" : "");
 
-    std::printf("\nConversion to 24-bit bottom-up, per frame (kernel %s, streaming stores from %zu MB)\n",
-                conversionKernelName(fastestConversionKernel()), conversionStreamingThreshold() >> 20);
+    std::printf("\nConversion to 24-bit bottom-up, per frame (kernel %s)\n",
+                conversionKernelName(fastestConversionKernel()));
     const std::vector<int> conversionWidths = {11, 11, 11, 10, 11, 10, 11, 10};
     line({"size", "ours", "memcpy", "x memcpy", "libyuv", "x libyuv", "scalar", "x scalar"}, conversionWidths);
     for (const FrameSize& size : frameSizes()) {

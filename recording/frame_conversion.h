@@ -16,20 +16,10 @@ enum class ConversionKernel {
     Avx2,
 };
 
-// Whether to store past the cache. Worth it only for frames far larger than
-// the cache, which would otherwise evict everything and read each
-// destination line before overwriting it.
-enum class ConversionStores {
-    Cached,
-    Streaming,
-};
-
 bool conversionKernelAvailable(ConversionKernel kernel);
 ConversionKernel fastestConversionKernel();
 const char* conversionKernelName(ConversionKernel kernel);
-// Output bytes from which convertToBottomUp24 streams its stores.
-size_t conversionStreamingThreshold();
 
-// One kernel and store mode, chosen by the caller. The kernel must be available.
-void convertToBottomUp24With(ConversionKernel kernel, ConversionStores stores, const uint32_t* source, int width,
-                             int height, uint8_t* destination, size_t stride);
+// One kernel, chosen by the caller. It must be available.
+void convertToBottomUp24With(ConversionKernel kernel, const uint32_t* source, int width, int height,
+                             uint8_t* destination, size_t stride);
