@@ -51,6 +51,10 @@ int framesPerFile(size_t frameBytes);
 // Registers a benchmark with the run's settings: real time, and a single
 // iteration in a smoke run.
 benchmark::internal::Benchmark* registered(const std::string& name, std::function<void(benchmark::State&)> body);
+// The same, run for a while before it is timed (outside a smoke run):
+// for benchmarks whose first frames pay for what the one before left in
+// the page cache.
+benchmark::internal::Benchmark* registeredWarm(const std::string& name, std::function<void(benchmark::State&)> body);
 
 void registerConversionBenchmarks();
 void registerWriterBenchmarks();

@@ -115,6 +115,14 @@ benchmark::internal::Benchmark* registered(const std::string& name, std::functio
     return bench;
 }
 
+benchmark::internal::Benchmark* registeredWarm(const std::string& name, std::function<void(benchmark::State&)> body)
+{
+    auto* bench = registered(name, std::move(body));
+    if (!benchSettings().smoke)
+        bench->MinWarmUpTime(0.5);
+    return bench;
+}
+
 double medianNanoseconds(const std::string& name)
 {
     auto found = runTimes.find(name);

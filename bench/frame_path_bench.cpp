@@ -91,7 +91,7 @@ void registerFramePathBenchmarks()
     for (bool raw : {false, true}) {
         for (const FrameSize& size : frameSizes()) {
             const std::string name = std::string("render/written/") + (raw ? "raw" : "24bit") + "/" + size.name();
-            registered(name, [size, raw](benchmark::State& state) {
+            registeredWarm(name, [size, raw](benchmark::State& state) {
                 NativeUseVirtualClock(1000);
                 {
                     Recording recording(size, raw, 25, "bench-render.avi");

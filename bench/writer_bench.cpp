@@ -260,10 +260,10 @@ void registerWriterBenchmarks()
         for (const FrameSize& size : frameSizes()) {
             for (Writer writer : {Writer::Ours, Writer::Write, Writer::WritePreallocated, Writer::Ffmpeg}) {
                 const std::string suffix = std::string(writerName(writer)) + "/" + form.name + "/" + size.name();
-                registered("write/" + suffix, [=](benchmark::State& state) {
+                registeredWarm("write/" + suffix, [=](benchmark::State& state) {
                     benchmarkWriter(state, writer, size, form, false);
                 });
-                registered("file/" + suffix, [=](benchmark::State& state) {
+                registeredWarm("file/" + suffix, [=](benchmark::State& state) {
                     benchmarkWriter(state, writer, size, form, true);
                 });
             }
