@@ -119,7 +119,7 @@ benchmark::internal::Benchmark* registeredWarm(const std::string& name, std::fun
 {
     auto* bench = registered(name, std::move(body));
     if (!benchSettings().smoke)
-        bench->MinWarmUpTime(0.5);
+        bench->MinWarmUpTime(0.3);
     return bench;
 }
 
