@@ -12,8 +12,6 @@ std::atomic<AviOutputEffect*> dialogEffect {nullptr};
 
 namespace {
 
-void setSaveCaption(HWND dialog, const char* caption) { SetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption); }
-
 void initDialog(AviOutputEffect& effect, HWND window)
 {
     CheckDlgButton(window, IDC_RAWMODE, effect.rawMode ? BST_CHECKED : BST_UNCHECKED);
@@ -109,6 +107,8 @@ void forgetDialogEffect(AviOutputEffect* effect)
     AviOutputEffect* expected = effect;
     dialogEffect.compare_exchange_strong(expected, nullptr);
 }
+
+void setSaveCaption(HWND dialog, const char* caption) { SetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption); }
 
 int parseFrameRate(const char* text)
 {

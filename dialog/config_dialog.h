@@ -13,6 +13,9 @@ extern std::atomic<AviOutputEffect*> dialogEffect;
 
 INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Sets the Save/STOP button's caption.
+void setSaveCaption(HWND dialog, const char* caption);
+
 // A deleted effect is forgotten, so an open dialog stops serving it.
 void forgetDialogEffect(AviOutputEffect* effect);
 

@@ -59,8 +59,8 @@ public:
     // Ends the current recording: the stream, then the file. Harmless when
     // nothing is recording; a handle is never released twice.
     void stopRecording();
-    // Opens the file and its stream for the current size and settings.
-    // Called with the recording lock held.
+    // Sizes the conversion buffer, then opens the file and its stream for
+    // the current size and settings. Called with the recording lock held.
     int startRecording(StartFailure& failure);
     // Save: startRecording, the conversion buffer, the clock, then
     // recording = 1. Shows a failure in a box; returns 1 if recording.

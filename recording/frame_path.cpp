@@ -1,5 +1,6 @@
 // One frame from the host: track the size, step the clock, skip or pick
 // the bytes, write, count, and show what happened.
+#include "dialog/config_dialog.h"
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_conversion.h"
 #include "recording/frame_geometry.h"
@@ -9,8 +10,6 @@
 #include <cstdio>
 
 namespace {
-
-void setSaveCaption(HWND dialog, const char* caption) { SetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption); }
 
 void showWriteError(HWND owner, HRESULT code)
 {

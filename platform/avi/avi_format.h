@@ -80,6 +80,11 @@ inline void putU64(uint8_t* at, uint64_t value)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+inline int16_t clampToInt16(int64_t value)
+{
+    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
+}
+
 inline uint32_t getU32(const uint8_t* at)
 {
     return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |

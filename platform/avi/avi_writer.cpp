@@ -48,11 +48,6 @@ constexpr size_t kStrhSuggestedBufferSize = 36;
 
 uint32_t clampToU32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value); }
 
-int16_t clampToI16(int64_t value)
-{
-    return static_cast<int16_t>(std::min<int64_t>(std::max<int64_t>(value, INT16_MIN), INT16_MAX));
-}
-
 } // namespace
 
 AviWriter::AviWriter(const WriterOptions& options)
@@ -184,8 +179,8 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
                              stream_.frameBottom == 0;
     putU16(out + at + 48, static_cast<uint16_t>(stream_.frameLeft));
     putU16(out + at + 50, static_cast<uint16_t>(stream_.frameTop));
-    putU16(out + at + 52, static_cast<uint16_t>(noFrameRect ? clampToI16(width) : stream_.frameRight));
-    putU16(out + at + 54, static_cast<uint16_t>(noFrameRect ? clampToI16(absHeight) : stream_.frameBottom));
+    putU16(out + at + 52, static_cast<uint16_t>(noFrameRect ? clampToInt16(width) : stream_.frameRight));
+    putU16(out + at + 54, static_cast<uint16_t>(noFrameRect ? clampToInt16(absHeight) : stream_.frameBottom));
     at += kStrhSize;
 
     chunk(kStrf, size);

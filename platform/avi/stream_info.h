@@ -10,11 +10,6 @@
 
 namespace avi {
 
-inline int16_t clampToInt16(int32_t value)
-{
-    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
-}
-
 template<typename StreamInfo>
 StreamHeader streamHeaderFrom(const StreamInfo& info)
 {
