@@ -4,9 +4,8 @@
 
 find_package(Threads REQUIRED)
 
-# The AVI writer, also linked straight into the tests.
-add_library(avi_writer STATIC ${AVI_WRITER_SOURCES} platform/native/posix_output_file.cpp)
-target_include_directories(avi_writer PUBLIC ${PROJECT_SOURCE_DIR})
+set_target_properties(plugin_core platform_lock avi_writer PROPERTIES
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 add_library(win32native SHARED
     platform/native/avifile.cpp
@@ -34,15 +33,9 @@ set_source_files_properties(${CMAKE_BINARY_DIR}/module_resources.S PROPERTIES OB
 add_library(module_resources OBJECT ${CMAKE_BINARY_DIR}/module_resources.S platform/native/module_resources.cpp)
 target_include_directories(module_resources PUBLIC ${PROJECT_SOURCE_DIR})
 
-add_library(plugin_core OBJECT ${PLUGIN_SOURCES})
-target_include_directories(plugin_core PUBLIC ${PROJECT_SOURCE_DIR})
-set_target_properties(plugin_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
-
-# The plug-in: exports _AVS_APE_RetrFunc and nothing else.
-add_library(avi_output MODULE $<TARGET_OBJECTS:plugin_core> $<TARGET_OBJECTS:module_resources>)
+target_sources(avi_output PRIVATE $<TARGET_OBJECTS:module_resources>)
 target_link_libraries(avi_output PRIVATE win32native Threads::Threads)
 set_target_properties(avi_output PROPERTIES
-    PREFIX "" SUFFIX ".ape"
     BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN"
     LINK_DEPENDS ${PROJECT_SOURCE_DIR}/plugin/exports.map)
 target_link_options(avi_output PRIVATE -Wl,--version-script=${PROJECT_SOURCE_DIR}/plugin/exports.map -Wl,--no-undefined)

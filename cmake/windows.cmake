@@ -2,34 +2,12 @@
 # mingw-w64 (toolchain: cmake/mingw-i686.cmake), and the Windows programs
 # that its tests run under Wine.
 
-enable_language(RC)
-
-if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86|i.86)$")
-    message(FATAL_ERROR "The host is a 32-bit x86 program; configure with cmake/mingw-i686.cmake")
-endif()
-
-# Windows XP and later; what our writer can use from Vista on, it looks up.
-add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
-set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
-# A user has no mingw runtime: its libraries go into each binary.
-add_link_options(-static-libgcc -static-libstdc++)
-
-add_library(plugin_core OBJECT ${PLUGIN_SOURCES} platform/windows/host_effect.cpp)
-target_include_directories(plugin_core PUBLIC ${PROJECT_SOURCE_DIR})
-
-# Our AVI writer over Win32 files, and the AVIFile functions over it.
-add_library(avi_writer STATIC ${AVI_WRITER_SOURCES} platform/windows/win32_output_file.cpp)
-target_include_directories(avi_writer PUBLIC ${PROJECT_SOURCE_DIR})
+# The AVIFile functions over our own writer.
 add_library(avifile_shim STATIC platform/windows/avifile_shim.cpp)
 target_link_libraries(avifile_shim PUBLIC avi_writer)
 
-# The plug-in: exports _AVS_APE_RetrFunc and nothing else.
-add_library(avi_output MODULE
-    $<TARGET_OBJECTS:plugin_core>
-    resources/avi_output.rc
-    platform/windows/exports.def)
+target_sources(avi_output PRIVATE resources/avi_output.rc plugin/windows/exports.def)
 target_include_directories(avi_output PRIVATE ${PROJECT_SOURCE_DIR}/resources)
-set_target_properties(avi_output PROPERTIES PREFIX "" SUFFIX ".ape")
 target_link_options(avi_output PRIVATE -Wl,--no-undefined $<$<CONFIG:Release>:-s>)
 if(AVI_OUTPUT_OWN_WRITER)
     target_link_libraries(avi_output PRIVATE avifile_shim)

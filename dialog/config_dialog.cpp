@@ -1,7 +1,8 @@
 #include "dialog/config_dialog.h"
 
+#include "dialog/live_effects.h"
 #include "plugin/avi_output_effect.h"
-#include "plugin/live_effects.h"
+#include "recording/user_feedback.h"
 #include "resources/help_text.h"
 #include "resources/resource.h"
 
@@ -15,12 +16,13 @@ namespace {
 void initDialog(AviOutputEffect& effect, HWND window)
 {
     CheckDlgButton(window, IDC_RAWMODE, effect.rawMode ? BST_CHECKED : BST_UNCHECKED);
+    addLiveEffect(&effect);
     effect.dialogWindow.store(window);
     SetDlgItemTextA(window, IDC_FILENAME, effect.fileName);
     char rate[16];
     std::snprintf(rate, sizeof rate, "%d", effect.frameRate.load(std::memory_order_relaxed));
     SetDlgItemTextA(window, IDC_FRAMERATE, rate);
-    setSaveCaption(window, effect.recording.load() ? "STOP" : "Save");
+    setSaveCaption(window, effect.recording.load() ? kCaptionStop : kCaptionSave);
 }
 
 // Every notification of a control copies its value into the effect, so
@@ -49,11 +51,11 @@ void pressSave(AviOutputEffect& effect, HWND window)
 {
     if (effect.recording.load()) {
         effect.stopRecording();
-        setSaveCaption(window, "Save");
+        setSaveCaption(window, kCaptionSave);
         return;
     }
     if (effect.runStartSequence())
-        setSaveCaption(window, "STOP");
+        setSaveCaption(window, kCaptionStop);
 }
 
 INT_PTR onCommand(AviOutputEffect& effect, HWND window, int id, int code)
@@ -102,13 +104,12 @@ HWND AviOutputEffect::createConfigDialog(HINSTANCE instance, HWND parent)
     return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG), parent, configDialogProc, 0);
 }
 
-void forgetDialogEffect(AviOutputEffect* effect)
+void AviOutputEffect::leaveDialog()
 {
-    AviOutputEffect* expected = effect;
+    removeLiveEffect(this);
+    AviOutputEffect* expected = this;
     dialogEffect.compare_exchange_strong(expected, nullptr);
 }
-
-void setSaveCaption(HWND dialog, const char* caption) { SetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption); }
 
 int parseFrameRate(const char* text)
 {

@@ -13,12 +13,6 @@ extern std::atomic<AviOutputEffect*> dialogEffect;
 
 INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Sets the Save/STOP button's caption.
-void setSaveCaption(HWND dialog, const char* caption);
-
-// A deleted effect is forgotten, so an open dialog stops serving it.
-void forgetDialogEffect(AviOutputEffect* effect);
-
 // The frame rate box's text as a number: leading white space, a sign, then
 // digits up to the first non-digit; 0 without digits.
 int parseFrameRate(const char* text);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "plugin/effect_base.h"
+#include "plugin/host_effect.h"
 
 #include <string>
 

@@ -7,6 +7,3 @@
 #else
 #include "platform/native/win32_native.h"
 #endif
-
-#include "platform/host_effect.h"
-#include "platform/yielding_lock.h"

@@ -1,23 +1,9 @@
 // Construction, destruction, the stop operation and the preset data.
 #include "plugin/avi_output_effect.h"
 
-#include "dialog/config_dialog.h"
 #include "plugin/default_path.h"
-#include "plugin/live_effects.h"
 #include "plugin/module_identity.h"
 #include "plugin/registration.h"
-
-#include <cstdlib>
-#include <cstring>
-
-void ScratchBuffer::release()
-{
-    std::free(data);
-    data = nullptr;
-    capacity = 0;
-    width = 0;
-    height = 0;
-}
 
 AviOutputEffect::AviOutputEffect()
     : presetWord(0)
@@ -42,14 +28,11 @@ AviOutputEffect::AviOutputEffect()
 {
     buildDefaultPath(fileName, moduleInstance);
     AVIFileInit();
-    addLiveEffect(this);
 }
 
 AviOutputEffect::~AviOutputEffect()
 {
-    removeLiveEffect(this);
-    // A dialog still open must not reach this effect any more.
-    forgetDialogEffect(this);
+    leaveDialog();
     stopRecording();
     AVIFileExit();
     scratch.release();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "plugin/host_effect.h"
 
 // The instance handle the host registered the plug-in with.
 extern HINSTANCE moduleInstance;

@@ -2,6 +2,7 @@
 // file and its stream, the conversion buffer and the clock.
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_geometry.h"
+#include "recording/user_feedback.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,11 +18,29 @@ const char kNothingRendered[] = "no frame rendered yet";
 const char kUnrecordableSize[] = "cannot record frames of this size";
 const char kOutOfMemory[] = "not enough memory to record";
 
-void showError(HWND owner, const char* text) { MessageBoxA(owner, text, "error", MB_ICONINFORMATION | MB_OK); }
+// Grows the conversion buffer to width x height x 4 bytes if it is
+// smaller; it never shrinks. False when the memory is not there.
+bool sizeScratch(ScratchBuffer& scratch, int width, int height)
+{
+    if (scratch.data && scratch.width == width && scratch.height == height)
+        return true;
+    const auto need = static_cast<size_t>(frameGeometry(width, height).rawBytes);
+    if (!scratch.data || scratch.capacity < need) {
+        auto* grown = static_cast<uint8_t*>(std::malloc(need));
+        if (!grown)
+            return false;
+        std::free(scratch.data);
+        scratch.data = grown;
+        scratch.capacity = need;
+    }
+    scratch.width = width;
+    scratch.height = height;
+    return true;
+}
 
 } // namespace
 
-int AviOutputEffect::startRecording(StartFailure& failure)
+int AviOutputEffect::startRecording(const char*& failure)
 {
     const int rate = frameRate.load(std::memory_order_relaxed);
 
@@ -58,59 +77,39 @@ int AviOutputEffect::startRecording(StartFailure& failure)
     // touched, and so is a buffer there is no memory for: opening the file
     // would already have replaced the user's old one.
     if (!geometry.recordable) {
-        failure.text = width == 0 && height == 0 ? kNothingRendered : kUnrecordableSize;
+        failure = width == 0 && height == 0 ? kNothingRendered : kUnrecordableSize;
         return 0;
     }
-    if (!sizeScratch()) {
-        failure.text = kOutOfMemory;
+    if (!sizeScratch(scratch, width, height)) {
+        failure = kOutOfMemory;
         return 0;
     }
     aviFile = nullptr;
     aviStream = nullptr;
     if (AVIFileOpenA(&aviFile, fileName, OF_WRITE | OF_CREATE, nullptr) != 0) {
         aviFile = nullptr;
-        failure.text = kCannotCreateFile;
+        failure = kCannotCreateFile;
         return 0;
     }
     if (AVIFileCreateStreamA(aviFile, &aviStream, &streamInfo) != 0) {
         aviStream = nullptr;
         stopRecordingLocked();
-        failure.text = kCannotCreateStream;
+        failure = kCannotCreateStream;
         return 0;
     }
     if (AVIStreamSetFormat(aviStream, 0, &frameFormat, sizeof frameFormat) != 0) {
         stopRecordingLocked();
-        failure.text = kCannotSetFormat;
+        failure = kCannotSetFormat;
         return 0;
     }
     return 1;
-}
-
-// Grows the conversion buffer to width x height x 4 bytes if it is
-// smaller; it never shrinks. False when the memory is not there.
-bool AviOutputEffect::sizeScratch()
-{
-    if (scratch.data && scratch.width == width && scratch.height == height)
-        return true;
-    const auto need = static_cast<size_t>(frameGeometry(width, height).rawBytes);
-    if (!scratch.data || scratch.capacity < need) {
-        auto* grown = static_cast<uint8_t*>(std::malloc(need));
-        if (!grown)
-            return false;
-        std::free(scratch.data);
-        scratch.data = grown;
-        scratch.capacity = need;
-    }
-    scratch.width = width;
-    scratch.height = height;
-    return true;
 }
 
 // Save: startRecording (which has sized the conversion buffer by then),
 // the clock, then recording = 1.
 int AviOutputEffect::runStartSequence()
 {
-    StartFailure failure;
+    const char* failure = nullptr;
     {
         platform::LockGuard guard(recordingLock);
         if (recording.load(std::memory_order_relaxed))
@@ -123,6 +122,6 @@ int AviOutputEffect::runStartSequence()
         }
     }
     // The box waits for the user; the lock must not.
-    showError(dialogWindow.load(), failure.text);
+    showError(dialogWindow.load(), failure);
     return 0;
 }

@@ -1,8 +1,12 @@
-// RIFF/AVI and OpenDML constants and the fixed records of the file header.
+// RIFF/AVI and OpenDML constants and the records of the file header, with
+// every field named. Records are written as they lie in memory, which is
+// the file's little-endian order on every target we build for.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "AVI records are little-endian");
 
 namespace avi {
 
@@ -31,6 +35,7 @@ constexpr uint32_t kDmlh = fourcc("dmlh");
 constexpr uint32_t kMovi = fourcc("movi");
 constexpr uint32_t kIdx1 = fourcc("idx1");
 constexpr uint32_t kIx00 = fourcc("ix00");
+constexpr uint32_t kVideoStream = fourcc("vids");
 // Uncompressed video frames of stream 0.
 constexpr uint32_t kFrameChunk = fourcc("00db");
 
@@ -49,40 +54,125 @@ constexpr uint32_t kNonKeyFrameBit = 0x80000000u;
 
 constexpr size_t kChunkHeaderSize = 8;
 constexpr size_t kListHeaderSize = 12;
-constexpr size_t kAvihSize = 56;
-constexpr size_t kStrhSize = 56;
-constexpr size_t kBitmapInfoHeaderSize = 40;
-constexpr size_t kDmlhSize = 248;
-constexpr size_t kSuperIndexHeaderSize = 24;
-constexpr size_t kSuperIndexEntrySize = 16;
-constexpr size_t kStandardIndexHeaderSize = 24;
-constexpr size_t kStandardIndexEntrySize = 8;
-constexpr size_t kIdx1EntrySize = 16;
+
+#pragma pack(push, 1)
+
+// 'avih'
+struct MainHeader {
+    uint32_t microSecPerFrame;
+    uint32_t maxBytesPerSec;
+    uint32_t paddingGranularity;
+    uint32_t flags;
+    uint32_t totalFrames; // of the first RIFF segment
+    uint32_t initialFrames;
+    uint32_t streams;
+    uint32_t suggestedBufferSize;
+    uint32_t width;
+    uint32_t height;
+    uint32_t reserved[4];
+};
+
+// 'strh'
+struct StreamHeaderRecord {
+    uint32_t type;
+    uint32_t handler;
+    uint32_t flags;
+    uint16_t priority;
+    uint16_t language;
+    uint32_t initialFrames;
+    uint32_t scale;
+    uint32_t rate;
+    uint32_t start;
+    uint32_t length;
+    uint32_t suggestedBufferSize;
+    uint32_t quality;
+    uint32_t sampleSize;
+    int16_t frameLeft;
+    int16_t frameTop;
+    int16_t frameRight;
+    int16_t frameBottom;
+};
+
+// The start of 'strf' for video: a BITMAPINFOHEADER.
+struct BitmapInfoHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t sizeImage;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+    uint32_t clrUsed;
+    uint32_t clrImportant;
+};
+
+// 'indx': the OpenDML super index, followed by its entries.
+struct SuperIndexHeader {
+    uint16_t longsPerEntry;
+    uint8_t indexSubType;
+    uint8_t indexType;
+    uint32_t entriesInUse;
+    uint32_t chunkId;
+    uint32_t reserved[3];
+};
+
+struct SuperIndexEntry {
+    uint64_t offset; // of the segment's 'ix00' chunk header
+    uint32_t size;   // of the 'ix00' chunk, header included
+    uint32_t duration;
+};
+
+// 'ix00': one segment's standard index, followed by its entries.
+struct StandardIndexHeader {
+    uint16_t longsPerEntry;
+    uint8_t indexSubType;
+    uint8_t indexType;
+    uint32_t entriesInUse;
+    uint32_t chunkId;
+    uint64_t baseOffset;
+    uint32_t reserved;
+};
+
+struct StandardIndexEntry {
+    uint32_t offset; // of the chunk's data, from baseOffset
+    uint32_t sizeAndFlags;
+};
+
+// 'idx1'
+struct LegacyIndexEntry {
+    uint32_t chunkId;
+    uint32_t flags;
+    uint32_t offset; // of the chunk header, from the 'movi' fourcc
+    uint32_t size;
+};
+
+// 'dmlh' inside 'LIST odml'
+struct ExtendedHeader {
+    uint32_t totalFrames; // of the whole file
+    uint32_t reserved[61];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(MainHeader) == 56, "avih is 56 bytes");
+static_assert(sizeof(StreamHeaderRecord) == 56, "strh is 56 bytes");
+static_assert(sizeof(BitmapInfoHeader) == 40, "BITMAPINFOHEADER is 40 bytes");
+static_assert(sizeof(SuperIndexHeader) == 24, "the super index header is 24 bytes");
+static_assert(sizeof(SuperIndexEntry) == 16, "a super index entry is 16 bytes");
+static_assert(sizeof(StandardIndexHeader) == 24, "the standard index header is 24 bytes");
+static_assert(sizeof(StandardIndexEntry) == 8, "a standard index entry is 8 bytes");
+static_assert(sizeof(LegacyIndexEntry) == 16, "an idx1 entry is 16 bytes");
+static_assert(sizeof(ExtendedHeader) == 248, "dmlh is 248 bytes");
 
 // RIFF chunks are padded to an even size.
 constexpr uint64_t padded(uint64_t size) { return size + (size & 1); }
-
-inline void putU16(uint8_t* at, uint16_t value)
-{
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
 
 inline void putU32(uint8_t* at, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-inline void putU64(uint8_t* at, uint64_t value)
-{
-    for (int i = 0; i < 8; ++i)
-        at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-inline int16_t clampToInt16(int64_t value)
-{
-    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
 }
 
 inline uint32_t getU32(const uint8_t* at)
@@ -91,9 +181,11 @@ inline uint32_t getU32(const uint8_t* at)
            (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
 }
 
-inline uint16_t getU16(const uint8_t* at)
+inline int16_t clampToInt16(int64_t value)
 {
-    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+    return static_cast<int16_t>(value < INT16_MIN ? INT16_MIN : value > INT16_MAX ? INT16_MAX : value);
 }
+
+inline uint32_t clampToU32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value); }
 
 } // namespace avi

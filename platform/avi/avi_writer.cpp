@@ -1,5 +1,7 @@
 #include "platform/avi/avi_writer.h"
 
+#include "platform/avi/riff_builder.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -31,22 +33,14 @@ const GapChunks& gapChunks()
 
 constexpr size_t kStagingBytes = 64 * 1024;
 constexpr uint64_t kSegmentHeaderBytes = 2 * kListHeaderSize; // RIFF 'AVIX' + LIST 'movi'
-constexpr size_t kOdmlChunkPayload = 4 + kChunkHeaderSize + kDmlhSize;
-constexpr uint32_t kLargestChunkData = 0x7FFFFFFFu; // bit 31 of an ix00 size is a flag
+constexpr uint32_t kLargestChunkData = 0x7FFFFFFFu;         // bit 31 of an ix00 size is a flag
+constexpr uint64_t kStandardIndexBytes = kChunkHeaderSize + sizeof(StandardIndexHeader);
+constexpr uint32_t kPlainFlags = kAvifIsInterleaved | kAvifTrustCkType;
 
-// Offsets inside the avih and strh records.
-constexpr size_t kAvihMicroSecPerFrame = 0;
-constexpr size_t kAvihMaxBytesPerSec = 4;
-constexpr size_t kAvihFlags = 12;
-constexpr size_t kAvihTotalFrames = 16;
-constexpr size_t kAvihStreams = 24;
-constexpr size_t kAvihSuggestedBufferSize = 28;
-constexpr size_t kAvihWidth = 32;
-constexpr size_t kAvihHeight = 36;
-constexpr size_t kStrhLength = 32;
-constexpr size_t kStrhSuggestedBufferSize = 36;
-
-uint32_t clampToU32(uint64_t value) { return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value); }
+uint64_t superIndexBytes(uint32_t capacity)
+{
+    return sizeof(SuperIndexHeader) + sizeof(SuperIndexEntry) * uint64_t(capacity);
+}
 
 } // namespace
 
@@ -62,12 +56,17 @@ AviWriter::~AviWriter() { close(); }
 
 WriterStatus AviWriter::open(const char* path)
 {
-    if (!path)
-        return WriterStatus::refused(Failure::BadArgument);
-    if (file_.isOpen())
+    if (!path || file_.isOpen())
         return WriterStatus::refused(Failure::BadArgument);
     try {
         staging_.resize(kStagingBytes);
+        if (segmentHeader_.empty()) {
+            // RIFF 'AVIX' holding LIST 'movi', both empty: how every later segment starts.
+            RiffBuilder out(segmentHeader_);
+            const size_t riff = out.beginList(kRiff, kAvix);
+            out.end(out.beginList(kList, kMovi));
+            out.end(riff);
+        }
     } catch (const std::bad_alloc&) {
         return WriterStatus::refused(Failure::OutOfMemory);
     }
@@ -80,13 +79,15 @@ WriterStatus AviWriter::createStream(const StreamHeader& header)
         return WriterStatus::refused(Failure::Closed);
     if (hasStream_)
         return WriterStatus::refused(Failure::StreamExists);
-    if (header.type != fourcc("vids"))
+    if (header.type != kVideoStream)
         return WriterStatus::refused(Failure::NotVideo);
     stream_ = header;
     stream_.name[sizeof(stream_.name) - 1] = '\0';
     hasStream_ = true;
     return WriterStatus::success();
 }
+
+// ---- The file header ----
 
 WriterStatus AviWriter::setFormat(const void* format, size_t size)
 {
@@ -96,133 +97,124 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
         return WriterStatus::refused(Failure::BadArgument);
     if (streamLength_ > 0)
         return WriterStatus::refused(Failure::FormatChange);
-    const auto* bytes = static_cast<const uint8_t*>(format);
-    if (size < kBitmapInfoHeaderSize || size > 0xFFFF || getU32(bytes) < kBitmapInfoHeaderSize)
-        return WriterStatus::refused(Failure::BadFormat);
-    const uint32_t compression = getU32(bytes + 16);
-    if (compression != 0)
-        return WriterStatus::refused(Failure::BadFormat);
+    WriterStatus status = checkFormat(format, size);
+    if (!status.ok())
+        return status;
+    BitmapInfoHeader bitmap;
+    std::memcpy(&bitmap, format, sizeof bitmap);
     try {
-        format_.assign(bytes, bytes + size);
+        layOutHeader(bitmap, format, size);
     } catch (const std::bad_alloc&) {
         return WriterStatus::refused(Failure::OutOfMemory);
     }
-
     // The header starts the file; setting the format again rewrites it.
-    WriterStatus status;
     if (file_.end() != 0) {
         status = file_.truncate(0);
         if (!status.ok())
             return status;
     }
-    try {
-        const size_t nameSize = strnlen(stream_.name, sizeof(stream_.name)) + 1;
-        const size_t superIndexBytes = kSuperIndexHeaderSize + kSuperIndexEntrySize * options_.superIndexCapacity;
-        const size_t strlBytes = kListHeaderSize + kChunkHeaderSize + kStrhSize + kChunkHeaderSize + padded(size) +
-                                 kChunkHeaderSize + padded(nameSize) + kChunkHeaderSize + superIndexBytes;
-        const size_t hdrlBytes = kListHeaderSize + kChunkHeaderSize + kAvihSize + strlBytes + kChunkHeaderSize +
-                                 kOdmlChunkPayload;
-        header_.assign(kListHeaderSize + hdrlBytes + kListHeaderSize, 0);
-    } catch (const std::bad_alloc&) {
-        return WriterStatus::refused(Failure::OutOfMemory);
-    }
+    return startFirstSegment();
+}
 
-    uint8_t* out = header_.data();
-    size_t at = 0;
-    auto chunk = [&](uint32_t id, size_t payload) {
-        putU32(out + at, id);
-        putU32(out + at + 4, static_cast<uint32_t>(payload));
-        at += kChunkHeaderSize;
-    };
-    auto list = [&](uint32_t id, uint32_t type, size_t payload) {
-        chunk(id, payload + 4);
-        putU32(out + at, type);
-        at += 4;
-    };
+WriterStatus AviWriter::checkFormat(const void* format, size_t size)
+{
+    if (size < sizeof(BitmapInfoHeader) || size > 0xFFFF)
+        return WriterStatus::refused(Failure::BadFormat);
+    BitmapInfoHeader bitmap;
+    std::memcpy(&bitmap, format, sizeof bitmap);
+    if (bitmap.size < sizeof(BitmapInfoHeader) || bitmap.compression != 0)
+        return WriterStatus::refused(Failure::BadFormat);
+    return WriterStatus::success();
+}
 
-    const int32_t width = static_cast<int32_t>(getU32(bytes + 4));
-    const int32_t height = static_cast<int32_t>(getU32(bytes + 8));
-    const uint32_t absHeight = height < 0 ? 0u - static_cast<uint32_t>(height) : static_cast<uint32_t>(height);
+// RIFF 'AVI ' with hdrl (avih, strl with strh, strf, strn and the JUNK that
+// becomes indx, then the JUNK that becomes LIST odml) and the start of
+// LIST movi. The RIFF and movi sizes are patched as the file grows.
+void AviWriter::layOutHeader(const BitmapInfoHeader& bitmap, const void* format, size_t size)
+{
+    header_.clear();
+    headerDirtyBegin_ = SIZE_MAX;
+    headerDirtyEnd_ = 0;
+    RiffBuilder out(header_);
+    out.beginList(kRiff, kAvi);
+    const size_t hdrl = out.beginList(kList, kHdrl);
 
-    list(kRiff, kAvi, 0); // sizes are patched as the file grows
-    const size_t hdrlStart = at;
-    list(kList, kHdrl, 0);
-
-    chunk(kAvih, kAvihSize);
-    layout_.avih = at;
+    const size_t avihChunk = out.beginChunk(kAvih);
+    MainHeader avih {};
     if (stream_.rate != 0 && stream_.scale != 0)
-        putU32(out + at + kAvihMicroSecPerFrame,
-               clampToU32((uint64_t(1000000) * stream_.scale + stream_.rate / 2) / stream_.rate));
-    putU32(out + at + kAvihFlags, kAvifIsInterleaved | kAvifTrustCkType);
-    putU32(out + at + kAvihStreams, 1);
-    putU32(out + at + kAvihWidth, static_cast<uint32_t>(width < 0 ? 0 : width));
-    putU32(out + at + kAvihHeight, absHeight);
-    at += kAvihSize;
+        avih.microSecPerFrame = clampToU32((uint64_t(1000000) * stream_.scale + stream_.rate / 2) / stream_.rate);
+    avih.flags = kPlainFlags;
+    avih.streams = 1;
+    avih.width = static_cast<uint32_t>(std::max(bitmap.width, 0));
+    avih.height = bitmap.height < 0 ? 0u - static_cast<uint32_t>(bitmap.height) : static_cast<uint32_t>(bitmap.height);
+    layout_.mainHeader = out.put(avih);
+    out.end(avihChunk);
 
-    const size_t strlStart = at;
-    list(kList, kStrl, 0);
-    chunk(kStrh, kStrhSize);
-    layout_.strh = at;
-    putU32(out + at + 0, stream_.type);
-    putU32(out + at + 4, stream_.handler);
-    putU32(out + at + 8, stream_.flags);
-    putU16(out + at + 12, stream_.priority);
-    putU16(out + at + 14, stream_.language);
-    putU32(out + at + 16, stream_.initialFrames);
-    putU32(out + at + 20, stream_.scale);
-    putU32(out + at + 24, stream_.rate);
-    putU32(out + at + 28, stream_.start);
-    putU32(out + at + kStrhSuggestedBufferSize, stream_.suggestedBufferSize);
-    putU32(out + at + 40, stream_.quality);
-    putU32(out + at + 44, stream_.sampleSize);
-    const bool noFrameRect = stream_.frameLeft == 0 && stream_.frameTop == 0 && stream_.frameRight == 0 &&
-                             stream_.frameBottom == 0;
-    putU16(out + at + 48, static_cast<uint16_t>(stream_.frameLeft));
-    putU16(out + at + 50, static_cast<uint16_t>(stream_.frameTop));
-    putU16(out + at + 52, static_cast<uint16_t>(noFrameRect ? clampToInt16(width) : stream_.frameRight));
-    putU16(out + at + 54, static_cast<uint16_t>(noFrameRect ? clampToInt16(absHeight) : stream_.frameBottom));
-    at += kStrhSize;
-
-    chunk(kStrf, size);
-    std::memcpy(out + at, bytes, size);
-    at += padded(size);
-
-    const size_t nameSize = strnlen(stream_.name, sizeof(stream_.name)) + 1;
-    chunk(kStrn, nameSize);
-    std::memcpy(out + at, stream_.name, nameSize - 1);
-    at += padded(nameSize);
-
-    // Room for the OpenDML super index; a JUNK chunk until the file needs it.
-    layout_.indx = at;
-    chunk(kJunk, kSuperIndexHeaderSize + kSuperIndexEntrySize * options_.superIndexCapacity);
-    at += kSuperIndexHeaderSize + kSuperIndexEntrySize * options_.superIndexCapacity;
-    putU32(out + strlStart + 4, static_cast<uint32_t>(at - strlStart - kChunkHeaderSize));
+    const size_t strl = out.beginList(kList, kStrl);
+    putStreamHeader(out, bitmap);
+    const size_t strf = out.beginChunk(kStrf);
+    out.putBytes(format, size);
+    out.end(strf);
+    const size_t strn = out.beginChunk(kStrn);
+    out.putBytes(stream_.name, strnlen(stream_.name, sizeof stream_.name) + 1);
+    out.end(strn);
+    // Room for the OpenDML super index, a JUNK chunk until the file needs it.
+    layout_.superIndex = out.beginChunk(kJunk);
+    out.putZeros(superIndexBytes(options_.superIndexCapacity));
+    out.end(layout_.superIndex);
+    out.end(strl);
 
     // Room for 'LIST odml' with its dmlh, likewise.
-    layout_.odml = at;
-    chunk(kJunk, kOdmlChunkPayload);
-    putU32(out + at, kOdml);
-    putU32(out + at + 4, kDmlh);
-    putU32(out + at + 8, kDmlhSize);
-    at += kOdmlChunkPayload;
-    putU32(out + hdrlStart + 4, static_cast<uint32_t>(at - hdrlStart - kChunkHeaderSize));
+    layout_.odml = out.beginChunk(kJunk);
+    out.put(kOdml);
+    const size_t dmlh = out.beginChunk(kDmlh);
+    layout_.extendedHeader = out.put(ExtendedHeader {});
+    out.end(dmlh);
+    out.end(layout_.odml);
+    out.end(hdrl);
 
-    layout_.moviList = at;
-    list(kList, kMovi, 0);
-    layout_.size = at;
+    layout_.moviList = out.beginList(kList, kMovi);
+}
 
-    headerDirtyBegin_ = 0;
-    headerDirtyEnd_ = header_.size();
-    segmentCount_ = 1;
-    segmentStart_ = 0;
-    moviListStart_ = layout_.moviList;
-    segmentFirstPosition_ = 0;
+void AviWriter::putStreamHeader(RiffBuilder& out, const BitmapInfoHeader& bitmap)
+{
+    const size_t strh = out.beginChunk(kStrh);
+    StreamHeaderRecord record {};
+    record.type = stream_.type;
+    record.handler = stream_.handler;
+    record.flags = stream_.flags;
+    record.priority = stream_.priority;
+    record.language = stream_.language;
+    record.initialFrames = stream_.initialFrames;
+    record.scale = stream_.scale;
+    record.rate = stream_.rate;
+    record.start = stream_.start;
+    record.suggestedBufferSize = stream_.suggestedBufferSize;
+    record.quality = stream_.quality;
+    record.sampleSize = stream_.sampleSize;
+    record.frameLeft = stream_.frameLeft;
+    record.frameTop = stream_.frameTop;
+    record.frameRight = stream_.frameRight;
+    record.frameBottom = stream_.frameBottom;
+    // Without a frame rectangle of the caller's, the frame's own.
+    if (!record.frameLeft && !record.frameTop && !record.frameRight && !record.frameBottom) {
+        const int64_t height = bitmap.height;
+        record.frameRight = clampToInt16(bitmap.width);
+        record.frameBottom = clampToInt16(height < 0 ? -height : height);
+    }
+    layout_.streamHeader = out.put(record);
+    out.end(strh);
+}
+
+WriterStatus AviWriter::startFirstSegment()
+{
+    segment_ = Segment {1, 0, layout_.moviList, 0};
     index_.clear();
     superIndexEntries_ = 0;
     openDml_ = false;
 
     const uint64_t ahead = std::min<uint64_t>(options_.reserveAhead, file_.sizeLimit());
-    status = file_.reserveUpTo(header_.size() + closingBytes(0) + ahead);
+    WriterStatus status = file_.reserveUpTo(header_.size() + closingBytes(0) + ahead);
     if (!status.ok())
         status = file_.reserveUpTo(header_.size() + closingBytes(0));
     if (!status.ok())
@@ -231,11 +223,9 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
     status = file_.append(&slice, 1);
     if (!status.ok())
         return status;
-    headerDirtyBegin_ = SIZE_MAX;
-    headerDirtyEnd_ = 0;
-    patchSegmentSizes();
+    patchSegmentSizes(file_.end());
     refreshCounters();
-    status = writeHeader();
+    status = flushHeader();
     if (!status.ok())
         return status;
     headerWritten_ = true;
@@ -243,19 +233,21 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
     return WriterStatus::success();
 }
 
+// ---- Room ----
+
 // Bytes the current segment still needs at its end for `entries` index
 // entries: its ix00 and, for the first segment, the idx1 as well.
 uint64_t AviWriter::closingBytes(size_t entries) const
 {
-    uint64_t bytes = kChunkHeaderSize + kStandardIndexHeaderSize + kStandardIndexEntrySize * uint64_t(entries);
+    uint64_t bytes = kStandardIndexBytes + sizeof(StandardIndexEntry) * uint64_t(entries);
     if (isFirstSegment())
-        bytes += kChunkHeaderSize + kIdx1EntrySize * uint64_t(entries);
+        bytes += kChunkHeaderSize + sizeof(LegacyIndexEntry) * uint64_t(entries);
     return bytes;
 }
 
 bool AviWriter::fitsInSegment(uint64_t bytes, size_t entries) const
 {
-    const uint64_t used = file_.end() - segmentStart_;
+    const uint64_t used = file_.end() - segment_.riff;
     return used + bytes + closingBytes(index_.size() + entries) <= options_.segmentLimit;
 }
 
@@ -279,6 +271,8 @@ WriterStatus AviWriter::makeRoom(uint64_t bytes, size_t entries)
     return file_.reserveUpTo(required);
 }
 
+// ---- Frames ----
+
 WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t size, bool keyFrame)
 {
     if (!file_.isOpen())
@@ -289,8 +283,7 @@ WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t 
         return WriterStatus::refused(Failure::BadArgument);
     const uint64_t frameBytes = kChunkHeaderSize + padded(size);
     if (size > kLargestChunkData ||
-        kSegmentHeaderBytes + frameBytes + kChunkHeaderSize + kStandardIndexHeaderSize + kStandardIndexEntrySize >
-            options_.segmentLimit)
+        kSegmentHeaderBytes + frameBytes + kStandardIndexBytes + sizeof(StandardIndexEntry) > options_.segmentLimit)
         return WriterStatus::refused(Failure::FrameTooLarge);
 
     uint64_t gaps = 0;
@@ -305,7 +298,7 @@ WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t 
         // Gaps that do not travel with the frame go ahead on their own,
         // segment by segment.
         const uint64_t perGap = kChunkHeaderSize + (closingBytes(1) - closingBytes(0));
-        const uint64_t used = file_.end() - segmentStart_ + closingBytes(index_.size());
+        const uint64_t used = file_.end() - segment_.riff + closingBytes(index_.size());
         const uint64_t room = used < options_.segmentLimit ? (options_.segmentLimit - used) / perGap : 0;
         const uint64_t batch = std::min({gaps, room, kGapsPerAppend});
         WriterStatus status = batch == 0 ? startNextSegment() : appendChunks(batch, nullptr, 0, false, false);
@@ -326,7 +319,7 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
         return WriterStatus::refused(Failure::OutOfMemory);
 
     const size_t indexBefore = index_.size();
-    uint64_t offset = file_.end() - (moviListStart_ + kListHeaderSize - 4);
+    uint64_t offset = file_.end() - (segment_.moviList + kListHeaderSize - 4);
     for (uint64_t i = 0; i < gaps; ++i, offset += kChunkHeaderSize)
         index_.append(static_cast<uint32_t>(offset), 0, false);
     if (withFrame)
@@ -359,15 +352,15 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
     streamLength_ += entries;
     if (isFirstSegment())
         firstSegmentLength_ = streamLength_;
-    if (withFrame) {
-        ++framesWritten_;
+    if (withFrame)
         largestChunk_ = std::max(largestChunk_, size);
-    }
     // A header patch that fails here is retried by the next flush and by
     // close; the frame itself is in the file.
     flushIfDue();
     return WriterStatus::success();
 }
+
+// ---- Segments ----
 
 WriterStatus AviWriter::startNextSegment()
 {
@@ -387,129 +380,101 @@ WriterStatus AviWriter::startNextSegment()
     if (wasFirst)
         convertToOpenDml();
 
-    uint8_t headers[kSegmentHeaderBytes];
-    putU32(headers, kRiff);
-    putU32(headers + 4, 4 + kListHeaderSize);
-    putU32(headers + 8, kAvix);
-    putU32(headers + 12, kList);
-    putU32(headers + 16, 4);
-    putU32(headers + 20, kMovi);
     const uint64_t start = file_.end();
-    Slice slice {headers, sizeof headers};
+    Slice slice {segmentHeader_.data(), segmentHeader_.size()};
     status = file_.append(&slice, 1);
     if (!status.ok())
         return status;
-    ++segmentCount_;
-    segmentStart_ = start;
-    moviListStart_ = start + kListHeaderSize;
-    segmentFirstPosition_ = streamLength_;
+    segment_ = Segment {segment_.number + 1, start, start + kListHeaderSize, streamLength_};
     index_.clear();
     refreshCounters();
-    return writeHeader();
+    return flushHeader();
 }
 
 // Ends the current segment: its ix00 (for OpenDML files) inside its movi,
 // then for the first segment the idx1, then the sizes.
-WriterStatus AviWriter::finishSegment(bool asOpenDml)
+WriterStatus AviWriter::finishSegment(bool withStandardIndex)
 {
     WriterStatus status;
-    if (asOpenDml) {
-        status = writeStandardIndex();
+    if (withStandardIndex) {
+        status = appendStandardIndex();
         if (!status.ok())
             return status;
     }
-    const uint32_t moviSize = static_cast<uint32_t>(file_.end() - moviListStart_ - kChunkHeaderSize);
+    const uint64_t moviEnd = file_.end();
     if (isFirstSegment()) {
-        patchHeader(layout_.moviList + 4, moviSize);
-        status = writeLegacyIndex();
+        status = appendLegacyIndex();
         if (!status.ok())
             return status;
-        patchHeader(4, static_cast<uint32_t>(file_.end() - kChunkHeaderSize));
-        patchHeader(layout_.avih + kAvihFlags, kAvifIsInterleaved | kAvifTrustCkType | kAvifHasIndex);
-        return WriterStatus::success();
+        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
     }
-    uint8_t size[4];
-    putU32(size, moviSize);
-    status = file_.writeAt(moviListStart_ + 4, size, 4);
-    if (!status.ok())
-        return status;
-    putU32(size, static_cast<uint32_t>(file_.end() - segmentStart_ - kChunkHeaderSize));
-    return file_.writeAt(segmentStart_ + 4, size, 4);
+    return patchSegmentSizes(moviEnd);
 }
 
-WriterStatus AviWriter::appendFromStaging(size_t bytes)
+// Writes a chunk of index entries through the staging buffer: `head`, then
+// one entry of entrySize bytes per index entry, laid out by fill.
+template<typename Fill>
+WriterStatus AviWriter::appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, Fill fill)
 {
-    Slice slice {staging_.data(), bytes};
+    uint8_t* out = staging_.data();
+    putU32(out, id);
+    putU32(out + 4, static_cast<uint32_t>(headSize + entrySize * index_.size()));
+    if (headSize > 0)
+        std::memcpy(out + kChunkHeaderSize, head, headSize);
+    size_t used = kChunkHeaderSize + headSize;
+    for (size_t i = 0; i < index_.size(); ++i) {
+        if (used + entrySize > staging_.size()) {
+            Slice slice {out, used};
+            WriterStatus status = file_.append(&slice, 1);
+            if (!status.ok())
+                return status;
+            used = 0;
+        }
+        fill(index_[i], out + used);
+        used += entrySize;
+    }
+    Slice slice {out, used};
     return file_.append(&slice, 1);
 }
 
-WriterStatus AviWriter::writeStandardIndex()
+WriterStatus AviWriter::appendStandardIndex()
 {
-    const size_t entries = index_.size();
     const uint64_t chunkStart = file_.end();
-    const uint32_t payload = static_cast<uint32_t>(kStandardIndexHeaderSize + kStandardIndexEntrySize * entries);
-    const uint64_t base = moviListStart_ + kListHeaderSize - 4;
-
-    uint8_t* out = staging_.data();
-    putU32(out, kIx00);
-    putU32(out + 4, payload);
-    putU16(out + 8, 2);               // longs per entry
-    out[10] = 0;                      // sub type
-    out[11] = kIndexOfChunks;
-    putU32(out + 12, static_cast<uint32_t>(entries));
-    putU32(out + 16, kFrameChunk);
-    putU64(out + 20, base);
-    putU32(out + 28, 0);
-    size_t used = kChunkHeaderSize + kStandardIndexHeaderSize;
-    for (size_t i = 0; i < entries; ++i) {
-        if (used + kStandardIndexEntrySize > staging_.size()) {
-            WriterStatus status = appendFromStaging(used);
-            if (!status.ok())
-                return status;
-            used = 0;
-        }
-        const IndexEntry& entry = index_[i];
-        putU32(out + used, entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize));
-        putU32(out + used + 4, entry.sizeAndFlags);
-        used += kStandardIndexEntrySize;
-    }
-    WriterStatus status = appendFromStaging(used);
+    StandardIndexHeader head {};
+    head.longsPerEntry = sizeof(StandardIndexEntry) / 4;
+    head.indexType = kIndexOfChunks;
+    head.entriesInUse = static_cast<uint32_t>(index_.size());
+    head.chunkId = kFrameChunk;
+    head.baseOffset = segment_.moviList + kListHeaderSize - 4;
+    WriterStatus status = appendIndexChunk(kIx00, &head, sizeof head, sizeof(StandardIndexEntry),
+                                           [](const IndexEntry& entry, uint8_t* at) {
+                                               const StandardIndexEntry out {
+                                                   entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize),
+                                                   entry.sizeAndFlags};
+                                               std::memcpy(at, &out, sizeof out);
+                                           });
     if (!status.ok())
         return status;
 
-    const size_t slot = layout_.indx + kChunkHeaderSize + kSuperIndexHeaderSize + kSuperIndexEntrySize * superIndexEntries_;
-    patchHeader(slot, static_cast<uint32_t>(chunkStart));
-    patchHeader(slot + 4, static_cast<uint32_t>(chunkStart >> 32));
-    patchHeader(slot + 8, static_cast<uint32_t>(kChunkHeaderSize + payload));
-    patchHeader(slot + 12, static_cast<uint32_t>(streamLength_ - segmentFirstPosition_));
-    ++superIndexEntries_;
-    patchHeader(layout_.indx + kChunkHeaderSize + 4, superIndexEntries_);
+    const size_t slot = layout_.superIndex + kChunkHeaderSize + sizeof(SuperIndexHeader) +
+                        sizeof(SuperIndexEntry) * superIndexEntries_;
+    updateHeader<SuperIndexEntry>(slot, [&](SuperIndexEntry& entry) {
+        entry.offset = chunkStart;
+        entry.size = static_cast<uint32_t>(file_.end() - chunkStart);
+        entry.duration = static_cast<uint32_t>(streamLength_ - segment_.firstPosition);
+    });
+    setSuperIndexEntries(superIndexEntries_ + 1);
     return WriterStatus::success();
 }
 
-WriterStatus AviWriter::writeLegacyIndex()
+WriterStatus AviWriter::appendLegacyIndex()
 {
-    const size_t entries = index_.size();
-    uint8_t* out = staging_.data();
-    putU32(out, kIdx1);
-    putU32(out + 4, static_cast<uint32_t>(kIdx1EntrySize * entries));
-    size_t used = kChunkHeaderSize;
-    for (size_t i = 0; i < entries; ++i) {
-        if (used + kIdx1EntrySize > staging_.size()) {
-            WriterStatus status = appendFromStaging(used);
-            if (!status.ok())
-                return status;
-            used = 0;
-        }
-        const IndexEntry& entry = index_[i];
+    return appendIndexChunk(kIdx1, nullptr, 0, sizeof(LegacyIndexEntry), [](const IndexEntry& entry, uint8_t* at) {
         const bool keyFrame = (entry.sizeAndFlags & kNonKeyFrameBit) == 0;
-        putU32(out + used, kFrameChunk);
-        putU32(out + used + 4, keyFrame ? kIndexKeyFrame : 0);
-        putU32(out + used + 8, entry.chunkOffset);
-        putU32(out + used + 12, entry.sizeAndFlags & ~kNonKeyFrameBit);
-        used += kIdx1EntrySize;
-    }
-    return appendFromStaging(used);
+        const LegacyIndexEntry out {kFrameChunk, keyFrame ? kIndexKeyFrame : 0, entry.chunkOffset,
+                                    entry.sizeAndFlags & ~kNonKeyFrameBit};
+        std::memcpy(at, &out, sizeof out);
+    });
 }
 
 // The file outgrows its first segment: the reserved JUNK becomes the
@@ -517,37 +482,75 @@ WriterStatus AviWriter::writeLegacyIndex()
 void AviWriter::convertToOpenDml()
 {
     openDml_ = true;
-    const size_t indx = layout_.indx;
-    patchHeader(indx, kIndx);
-    header_[indx + kChunkHeaderSize + 0] = 4; // longs per entry
-    header_[indx + kChunkHeaderSize + 1] = 0;
-    header_[indx + kChunkHeaderSize + 2] = 0; // sub type
-    header_[indx + kChunkHeaderSize + 3] = kIndexOfIndexes;
-    patchHeader(indx + kChunkHeaderSize + 8, kFrameChunk);
-    patchHeader(layout_.odml, kList);
+    patch(layout_.superIndex, kIndx);
+    updateHeader<SuperIndexHeader>(layout_.superIndex + kChunkHeaderSize, [](SuperIndexHeader& head) {
+        head.longsPerEntry = sizeof(SuperIndexEntry) / 4;
+        head.indexSubType = 0;
+        head.indexType = kIndexOfIndexes;
+        head.chunkId = kFrameChunk;
+    });
+    patch(layout_.odml, kList);
 }
 
-void AviWriter::patchHeader(size_t offset, uint32_t value)
+void AviWriter::setSuperIndexEntries(uint32_t entries)
 {
-    putU32(header_.data() + offset, value);
-    headerDirtyBegin_ = std::min(headerDirtyBegin_, offset);
-    headerDirtyEnd_ = std::max(headerDirtyEnd_, offset + 4);
+    superIndexEntries_ = entries;
+    updateHeader<SuperIndexHeader>(layout_.superIndex + kChunkHeaderSize,
+                                   [&](SuperIndexHeader& head) { head.entriesInUse = entries; });
+}
+
+// ---- Patching ----
+
+// Sets a 32-bit field. The first segment's header is kept in memory and
+// written by flushHeader; later segments' headers are patched in the file.
+WriterStatus AviWriter::patch(uint64_t offset, uint32_t value)
+{
+    if (offset + 4 <= header_.size()) {
+        updateHeader<uint32_t>(static_cast<size_t>(offset), [value](uint32_t& field) { field = value; });
+        return WriterStatus::success();
+    }
+    uint8_t bytes[4];
+    putU32(bytes, value);
+    return file_.writeAt(offset, bytes, sizeof bytes);
+}
+
+template<typename Record, typename Change>
+void AviWriter::updateHeader(size_t at, Change change)
+{
+    Record record;
+    std::memcpy(&record, header_.data() + at, sizeof record);
+    change(record);
+    std::memcpy(header_.data() + at, &record, sizeof record);
+    headerDirtyBegin_ = std::min(headerDirtyBegin_, at);
+    headerDirtyEnd_ = std::max(headerDirtyEnd_, at + sizeof record);
+}
+
+// Makes the open segment's sizes cover everything up to the end of the file.
+WriterStatus AviWriter::patchSegmentSizes(uint64_t moviEnd)
+{
+    WriterStatus status = patch(segment_.moviList + 4, static_cast<uint32_t>(moviEnd - segment_.moviList - kChunkHeaderSize));
+    if (!status.ok())
+        return status;
+    return patch(segment_.riff + 4, static_cast<uint32_t>(file_.end() - segment_.riff - kChunkHeaderSize));
 }
 
 void AviWriter::refreshCounters()
 {
-    const size_t avih = layout_.avih;
-    patchHeader(avih + kAvihTotalFrames, clampToU32(isFirstSegment() ? streamLength_ : firstSegmentLength_));
-    patchHeader(avih + kAvihSuggestedBufferSize, largestChunk_ + static_cast<uint32_t>(kChunkHeaderSize));
-    if (stream_.scale != 0)
-        patchHeader(avih + kAvihMaxBytesPerSec,
-                    clampToU32(uint64_t(largestChunk_) * stream_.rate / stream_.scale));
-    patchHeader(layout_.strh + kStrhLength, clampToU32(streamLength_));
-    patchHeader(layout_.strh + kStrhSuggestedBufferSize, std::max(stream_.suggestedBufferSize, largestChunk_));
-    patchHeader(layout_.odml + kChunkHeaderSize + 4 + kChunkHeaderSize, clampToU32(streamLength_));
+    updateHeader<MainHeader>(layout_.mainHeader, [&](MainHeader& avih) {
+        avih.totalFrames = clampToU32(isFirstSegment() ? streamLength_ : firstSegmentLength_);
+        avih.suggestedBufferSize = largestChunk_ + static_cast<uint32_t>(kChunkHeaderSize);
+        if (stream_.scale != 0)
+            avih.maxBytesPerSec = clampToU32(uint64_t(largestChunk_) * stream_.rate / stream_.scale);
+    });
+    updateHeader<StreamHeaderRecord>(layout_.streamHeader, [&](StreamHeaderRecord& record) {
+        record.length = clampToU32(streamLength_);
+        record.suggestedBufferSize = std::max(stream_.suggestedBufferSize, largestChunk_);
+    });
+    updateHeader<ExtendedHeader>(layout_.extendedHeader,
+                                 [&](ExtendedHeader& extended) { extended.totalFrames = clampToU32(streamLength_); });
 }
 
-WriterStatus AviWriter::writeHeader()
+WriterStatus AviWriter::flushHeader()
 {
     if (headerDirtyBegin_ >= headerDirtyEnd_)
         return WriterStatus::success();
@@ -560,70 +563,57 @@ WriterStatus AviWriter::writeHeader()
     return status;
 }
 
-// Makes the sizes of the open segment cover everything written so far.
-WriterStatus AviWriter::patchSegmentSizes()
-{
-    const uint32_t moviSize = static_cast<uint32_t>(file_.end() - moviListStart_ - kChunkHeaderSize);
-    const uint32_t riffSize = static_cast<uint32_t>(file_.end() - segmentStart_ - kChunkHeaderSize);
-    if (isFirstSegment()) {
-        patchHeader(layout_.moviList + 4, moviSize);
-        patchHeader(4, riffSize);
-        return WriterStatus::success();
-    }
-    uint8_t size[4];
-    putU32(size, moviSize);
-    WriterStatus status = file_.writeAt(moviListStart_ + 4, size, 4);
-    if (!status.ok())
-        return status;
-    putU32(size, riffSize);
-    return file_.writeAt(segmentStart_ + 4, size, 4);
-}
-
 WriterStatus AviWriter::flushIfDue()
 {
     const uint64_t now = monotonicMilliseconds();
     if (now - lastFlushMs_ < options_.flushIntervalMs)
         return WriterStatus::success();
     lastFlushMs_ = now;
-    WriterStatus status = patchSegmentSizes();
+    WriterStatus status = patchSegmentSizes(file_.end());
     refreshCounters();
-    WriterStatus header = writeHeader();
+    WriterStatus header = flushHeader();
     return status.ok() ? header : status;
 }
+
+// ---- Closing ----
 
 WriterStatus AviWriter::close()
 {
     if (!file_.isOpen())
         return WriterStatus::success();
-    WriterStatus result;
-    if (headerWritten_) {
-        const uint64_t dataEnd = file_.end();
-        const uint32_t superIndexEntries = superIndexEntries_;
-        result = finishSegment(openDml_);
-        refreshCounters();
-        if (result.ok())
-            result = writeHeader();
-        if (!result.ok()) {
-            // Without room for the index the file still reads front to back:
-            // sizes that cover the frames, and no claim of an index.
-            file_.truncate(dataEnd);
-            if (superIndexEntries_ != superIndexEntries) {
-                superIndexEntries_ = superIndexEntries;
-                patchHeader(layout_.indx + kChunkHeaderSize + 4, superIndexEntries_);
-            }
-            patchSegmentSizes();
-            if (isFirstSegment())
-                patchHeader(layout_.avih + kAvihFlags, kAvifIsInterleaved | kAvifTrustCkType);
-            writeHeader();
-        }
-        // Bytes of a failed write may lie past the end; cut them off.
-        WriterStatus trimmed = file_.truncate(file_.end());
-        if (result.ok())
-            result = trimmed;
-    }
+    WriterStatus result = headerWritten_ ? finishFile() : WriterStatus::success();
     WriterStatus closed = file_.close();
     headerWritten_ = false;
     return result.ok() ? closed : result;
+}
+
+WriterStatus AviWriter::finishFile()
+{
+    const uint64_t dataEnd = file_.end();
+    const uint32_t superIndexEntries = superIndexEntries_;
+    WriterStatus result = finishSegment(openDml_);
+    refreshCounters();
+    if (result.ok())
+        result = flushHeader();
+    if (!result.ok())
+        fallBackToUnindexed(dataEnd, superIndexEntries);
+    // Bytes of a failed write may lie past the end; cut them off, and the
+    // blocks set aside beyond it with them.
+    WriterStatus trimmed = file_.truncate(file_.end());
+    return result.ok() ? trimmed : result;
+}
+
+// Without room for the index the file still reads front to back: sizes
+// that cover the frames, and no claim of an index.
+void AviWriter::fallBackToUnindexed(uint64_t dataEnd, uint32_t superIndexEntries)
+{
+    file_.truncate(dataEnd);
+    if (superIndexEntries_ != superIndexEntries)
+        setSuperIndexEntries(superIndexEntries);
+    patchSegmentSizes(dataEnd);
+    if (isFirstSegment())
+        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags; });
+    flushHeader();
 }
 
 } // namespace avi

@@ -27,6 +27,8 @@
 
 namespace avi {
 
+class RiffBuilder;
+
 // The strh values the caller chooses.
 struct StreamHeader {
     uint32_t type = 0;
@@ -73,67 +75,86 @@ public:
     WriterStatus close();
 
     bool hasStream() const { return hasStream_; }
-    bool isOpen() const { return file_.isOpen(); }
-    uint64_t streamLength() const { return streamLength_; }
-    uint64_t framesWritten() const { return framesWritten_; }
-    uint32_t segmentCount() const { return segmentCount_; }
-    uint64_t fileEnd() const { return file_.end(); }
 
 private:
+    // Where the header's records lie in header_.
     struct HeaderLayout {
-        size_t avih = 0;      // data of the avih chunk
-        size_t strh = 0;      // data of the strh chunk
-        size_t indx = 0;      // the JUNK chunk that becomes 'indx'
-        size_t odml = 0;      // the JUNK chunk that becomes 'LIST odml'
-        size_t moviList = 0;  // the first segment's 'LIST' header
-        size_t size = 0;
+        size_t mainHeader = 0;
+        size_t streamHeader = 0;
+        size_t superIndex = 0;     // the JUNK chunk that becomes 'indx'
+        size_t odml = 0;           // the JUNK chunk that becomes 'LIST odml'
+        size_t extendedHeader = 0; // the dmlh record inside it
+        size_t moviList = 0;
     };
 
-    bool isFirstSegment() const { return segmentCount_ == 1; }
+    // The RIFF segment that frames go into: its 'RIFF' and 'LIST movi'
+    // headers, as file offsets.
+    struct Segment {
+        uint32_t number = 0; // 1 for the first
+        uint64_t riff = 0;
+        uint64_t moviList = 0;
+        uint64_t firstPosition = 0;
+    };
+
+    // setFormat's steps.
+    static WriterStatus checkFormat(const void* format, size_t size);
+    void layOutHeader(const BitmapInfoHeader& bitmap, const void* format, size_t size);
+    void putStreamHeader(RiffBuilder& out, const BitmapInfoHeader& bitmap);
+    WriterStatus startFirstSegment();
+
+    // Room for what a write adds.
+    bool isFirstSegment() const { return segment_.number == 1; }
     uint64_t closingBytes(size_t entries) const;
     bool fitsInSegment(uint64_t bytes, size_t entries) const;
     WriterStatus makeRoom(uint64_t bytes, size_t entries);
+
+    // The movi list's contents.
     WriterStatus appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame);
-    WriterStatus appendGapsInSegment(uint64_t gaps);
     WriterStatus startNextSegment();
-    WriterStatus finishSegment(bool becomingOpenDml);
-    WriterStatus writeStandardIndex();
-    WriterStatus writeLegacyIndex();
+    WriterStatus finishSegment(bool withStandardIndex);
+    WriterStatus appendStandardIndex();
+    WriterStatus appendLegacyIndex();
+    template<typename Fill>
+    WriterStatus appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, Fill fill);
     void convertToOpenDml();
-    void patchHeader(size_t offset, uint32_t value);
+    void setSuperIndexEntries(uint32_t entries);
+
+    // The header: kept in memory, patched there, written when due.
+    WriterStatus patch(uint64_t offset, uint32_t value);
+    template<typename Record, typename Change>
+    void updateHeader(size_t at, Change change);
+    WriterStatus patchSegmentSizes(uint64_t moviEnd);
     void refreshCounters();
-    WriterStatus writeHeader();
-    WriterStatus patchSegmentSizes();
+    WriterStatus flushHeader();
     WriterStatus flushIfDue();
-    WriterStatus appendFromStaging(size_t bytes);
+
+    // close's steps.
+    WriterStatus finishFile();
+    void fallBackToUnindexed(uint64_t dataEnd, uint32_t superIndexEntries);
 
     WriterOptions options_;
     OutputFile file_;
     StreamHeader stream_;
     bool hasStream_ = false;
     bool headerWritten_ = false;
-    std::vector<uint8_t> format_;
     std::vector<uint8_t> header_;
     HeaderLayout layout_;
     size_t headerDirtyBegin_ = SIZE_MAX;
     size_t headerDirtyEnd_ = 0;
 
-    uint32_t segmentCount_ = 0;
-    uint64_t segmentStart_ = 0;    // 'RIFF' of the current segment
-    uint64_t moviListStart_ = 0;   // 'LIST' of the current segment's movi
-    uint64_t segmentFirstPosition_ = 0;
+    Segment segment_;
     SegmentIndex index_;
     uint32_t superIndexEntries_ = 0;
     bool openDml_ = false;
 
-    uint64_t streamLength_ = 0;      // positions, gaps included
+    uint64_t streamLength_ = 0; // positions, gaps included
     uint64_t firstSegmentLength_ = 0;
-    uint64_t framesWritten_ = 0;
     uint32_t largestChunk_ = 0;
     uint64_t lastFlushMs_ = 0;
     uint64_t reserveAhead_ = 0;
 
-    std::vector<uint8_t> staging_;   // index bytes on their way to the file
+    std::vector<uint8_t> staging_;       // index bytes on their way to the file
+    std::vector<uint8_t> segmentHeader_; // what starts every segment after the first
 };
 
 } // namespace avi

@@ -31,6 +31,10 @@ const char* describeFailure(Failure failure)
         return "Not enough memory to extend the AVI index.";
     case Failure::Closed:
         return "The AVI file has already been closed.";
+    case Failure::NotInitialised:
+        return "The AVI file library has not been initialised.";
+    case Failure::NotWritable:
+        return "The AVI file library only creates files for writing.";
     }
     return "Unknown AVI writer error.";
 }

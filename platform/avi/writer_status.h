@@ -20,7 +20,10 @@ enum class Failure : uint8_t {
     FileTooLong,      // the OpenDML super index is full
     OutOfMemory,      // the index could not grow
     Closed,           // the file or stream has been released
+    NotInitialised,   // AVIFileInit has not been called, or every init has had its exit
+    NotWritable,      // a file may only be opened to be created and written
 };
+constexpr Failure kLastFailure = Failure::NotWritable;
 
 struct WriterStatus {
     Failure failure = Failure::None;

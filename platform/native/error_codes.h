@@ -1,4 +1,4 @@
-// Error codes of the native layer. Failures of the AVI writer travel as
+// Error codes of the native layer. Failures of our AVIFile travel as
 // HRESULTs with the customer bit set: the OS's errno, or a refusal of the
 // writer's own. FormatMessageA turns either back into text.
 #pragma once
@@ -11,11 +11,7 @@ namespace native {
 constexpr DWORD kCustomerFailure = 0xA0000000u;
 constexpr DWORD kSystemFacility = 0x00010000u;
 constexpr DWORD kWriterFacility = 0x00020000u;
-constexpr DWORD kLibraryFacility = 0x00030000u;
 constexpr DWORD kFacilityMask = 0x0FFF0000u;
-
-constexpr HRESULT kLibraryNotInitialised = static_cast<HRESULT>(kCustomerFailure | kLibraryFacility | 1u);
-constexpr HRESULT kNotWritable = static_cast<HRESULT>(kCustomerFailure | kLibraryFacility | 2u);
 
 inline HRESULT toHresult(const avi::WriterStatus& status)
 {

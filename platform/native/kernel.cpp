@@ -54,17 +54,8 @@ bool systemMessage(DWORD code, std::string& text)
             text += '.';
             return true;
         }
-        if (facility == native::kWriterFacility && detail > 0 &&
-            detail <= static_cast<DWORD>(avi::Failure::Closed)) {
+        if (facility == native::kWriterFacility && detail > 0 && detail <= static_cast<DWORD>(avi::kLastFailure)) {
             text = avi::describeFailure(static_cast<avi::Failure>(detail));
-            return true;
-        }
-        if (static_cast<HRESULT>(code) == native::kLibraryNotInitialised) {
-            text = "The AVI file library has not been initialised.";
-            return true;
-        }
-        if (static_cast<HRESULT>(code) == native::kNotWritable) {
-            text = "The AVI file library only creates files for writing.";
             return true;
         }
         return false;

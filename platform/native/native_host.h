@@ -40,3 +40,6 @@ WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code);
 
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();
+
+// The code our AVIFile returns when a file operation fails with this errno.
+WIN32_NATIVE_API HRESULT NativeErrorFromErrno(int error);

@@ -164,10 +164,13 @@ struct AVISTREAMINFOA {
 };
 static_assert(sizeof(AVISTREAMINFOA) == 140, "AVISTREAMINFOA is 140 bytes");
 
-struct AviFileObject;
-struct AviStreamObject;
-typedef AviFileObject* PAVIFILE;
-typedef AviStreamObject* PAVISTREAM;
+// Handles of our own AVIFile (platform/avi/avifile_core.h).
+namespace avifile {
+struct File;
+struct Stream;
+} // namespace avifile
+typedef avifile::File* PAVIFILE;
+typedef avifile::Stream* PAVISTREAM;
 
 // AVIFile (AVIFIL32).
 WIN32_NATIVE_API void AVIFileInit();

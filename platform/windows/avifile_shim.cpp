@@ -1,73 +1,20 @@
-// The AVIFile functions the plug-in calls, over our own AVI writer.
-// Handles are reference counted like AVIFIL32's objects: a stream holds a
-// reference to its file, and the file is finished when the last one goes.
-// Only the functions below exist; a handle is good for nothing else.
+// The AVIFile functions the plug-in calls, over our own writer
+// (platform/avi/avifile_core.h). Only the functions below exist; a handle
+// is good for nothing else.
+//
+// Error codes: a failed file operation returns the Win32 error code itself
+// and a refusal of the writer's a fitting Win32 code, so the system's own
+// FormatMessageA gives the text for either.
 #include "platform/windows/avifile_shim.h"
 
-#include "platform/avi/stream_info.h"
+#include "platform/avi/avifile_core.h"
 
 #include <vfw.h>
 
-#include <cstring>
-#include <new>
-
 namespace {
 
-struct ShimStream;
-
-struct ShimFile {
-    explicit ShimFile(const avi::WriterOptions& options)
-        : writer(options)
-    {
-        InitializeCriticalSection(&lock);
-    }
-    ~ShimFile() { DeleteCriticalSection(&lock); }
-
-    LONG references = 1;
-    CRITICAL_SECTION lock;
-    avi::AviWriter writer;
-    ShimStream* stream = nullptr;
-};
-
-struct ShimStream {
-    LONG references = 1;
-    ShimFile* file = nullptr;
-};
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION& lock)
-        : lock_(lock)
-    {
-        EnterCriticalSection(&lock_);
-    }
-    ~Locked() { LeaveCriticalSection(&lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION& lock_;
-};
-
-LONG initCount = 0;
-
-// Written by tests before any file is opened, read at each open.
-avi::WriterOptions writerOptions;
-
-ShimFile* toFile(PAVIFILE file) { return reinterpret_cast<ShimFile*>(file); }
-ShimStream* toStream(PAVISTREAM stream) { return reinterpret_cast<ShimStream*>(stream); }
-
-HRESULT refused(avi::Failure why) { return toAviFileResult(avi::WriterStatus::refused(why)); }
-
-ULONG releaseFile(ShimFile* file)
-{
-    const LONG left = InterlockedDecrement(&file->references);
-    if (left == 0) {
-        file->writer.close();
-        delete file;
-    }
-    return static_cast<ULONG>(left);
-}
+avifile::File* toFile(PAVIFILE file) { return reinterpret_cast<avifile::File*>(file); }
+avifile::Stream* toStream(PAVISTREAM stream) { return reinterpret_cast<avifile::Stream*>(stream); }
 
 } // namespace
 
@@ -97,121 +44,53 @@ HRESULT toAviFileResult(const avi::WriterStatus& status)
         return ERROR_NOT_ENOUGH_MEMORY;
     case avi::Failure::Closed:
         return ERROR_INVALID_HANDLE;
+    case avi::Failure::NotInitialised:
+        return CO_E_NOTINITIALIZED;
+    case avi::Failure::NotWritable:
+        return ERROR_ACCESS_DENIED;
     }
     return ERROR_GEN_FAILURE;
 }
 
-void setAviFileWriterOptions(const avi::WriterOptions& options) { writerOptions = options; }
+void setAviFileWriterOptions(const avi::WriterOptions& options) { avifile::setWriterOptions(options); }
 
-STDAPI_(void) AVIFileInit() { InterlockedIncrement(&initCount); }
+STDAPI_(void) AVIFileInit() { avifile::init(); }
 
-STDAPI_(void) AVIFileExit()
-{
-    LONG count = initCount;
-    while (count > 0) {
-        const LONG seen = InterlockedCompareExchange(&initCount, count - 1, count);
-        if (seen == count)
-            break;
-        count = seen;
-    }
-}
+STDAPI_(void) AVIFileExit() { avifile::exit(); }
 
 STDAPI AVIFileOpenA(PAVIFILE* file, LPCSTR path, UINT mode, LPCLSID)
 {
-    if (!file || !path)
-        return refused(avi::Failure::BadArgument);
-    *file = nullptr;
-    if (InterlockedCompareExchange(&initCount, 0, 0) <= 0)
-        return CO_E_NOTINITIALIZED;
-    if (!(mode & OF_CREATE) || !(mode & OF_WRITE))
-        return ERROR_ACCESS_DENIED;
-    auto* object = new (std::nothrow) ShimFile(writerOptions);
-    if (!object)
-        return refused(avi::Failure::OutOfMemory);
-    const avi::WriterStatus status = object->writer.open(path);
-    if (!status.ok()) {
-        delete object;
-        return toAviFileResult(status);
-    }
-    *file = reinterpret_cast<PAVIFILE>(object);
-    return 0;
+    avifile::File* opened = nullptr;
+    const avi::WriterStatus status = avifile::open(file ? &opened : nullptr, path, mode);
+    if (file)
+        *file = reinterpret_cast<PAVIFILE>(opened);
+    return toAviFileResult(status);
 }
 
-STDAPI AVIFileCreateStreamA(PAVIFILE handle, PAVISTREAM* stream, AVISTREAMINFOA* info)
+STDAPI AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, AVISTREAMINFOA* info)
 {
-    ShimFile* file = toFile(handle);
-    if (!file || !stream || !info)
-        return refused(avi::Failure::BadArgument);
-    *stream = nullptr;
-    Locked guard(file->lock);
-    if (file->stream || file->writer.hasStream())
-        return refused(avi::Failure::StreamExists);
-    const avi::WriterStatus status = file->writer.createStream(avi::streamHeaderFrom(*info));
-    if (!status.ok())
-        return toAviFileResult(status);
-    auto* object = new (std::nothrow) ShimStream;
-    if (!object)
-        return refused(avi::Failure::OutOfMemory);
-    object->file = file;
-    InterlockedIncrement(&file->references);
-    file->stream = object;
-    *stream = reinterpret_cast<PAVISTREAM>(object);
-    return 0;
+    if (!info)
+        return toAviFileResult(avi::WriterStatus::refused(avi::Failure::BadArgument));
+    avifile::Stream* created = nullptr;
+    const avi::WriterStatus status =
+        avifile::createStream(toFile(file), avi::streamHeaderFrom(*info), stream ? &created : nullptr);
+    if (stream)
+        *stream = reinterpret_cast<PAVISTREAM>(created);
+    return toAviFileResult(status);
 }
 
-STDAPI AVIStreamSetFormat(PAVISTREAM handle, LONG position, LPVOID format, LONG formatSize)
+STDAPI AVIStreamSetFormat(PAVISTREAM stream, LONG position, LPVOID format, LONG formatSize)
 {
-    ShimStream* stream = toStream(handle);
-    if (!stream || !stream->file || !format || formatSize <= 0 || position != 0)
-        return refused(avi::Failure::BadArgument);
-    Locked guard(stream->file->lock);
-    return toAviFileResult(stream->file->writer.setFormat(format, static_cast<size_t>(formatSize)));
+    return toAviFileResult(avifile::setFormat(toStream(stream), position, format, formatSize));
 }
 
-STDAPI AVIStreamWrite(PAVISTREAM handle, LONG start, LONG samples, LPVOID buffer, LONG bufferSize, DWORD flags,
+STDAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize, DWORD flags,
                       LONG* samplesWritten, LONG* bytesWritten)
 {
-    if (samplesWritten)
-        *samplesWritten = 0;
-    if (bytesWritten)
-        *bytesWritten = 0;
-    ShimStream* stream = toStream(handle);
-    if (!stream || !stream->file || samples != 1 || bufferSize < 0)
-        return refused(avi::Failure::BadArgument);
-    Locked guard(stream->file->lock);
-    const avi::WriterStatus status = stream->file->writer.writeFrame(
-        start, buffer, static_cast<uint32_t>(bufferSize), (flags & AVIIF_KEYFRAME) != 0);
-    if (!status.ok())
-        return toAviFileResult(status);
-    if (samplesWritten)
-        *samplesWritten = 1;
-    if (bytesWritten)
-        *bytesWritten = bufferSize;
-    return 0;
+    return toAviFileResult(avifile::write(toStream(stream), start, samples, buffer, bufferSize,
+                                          (flags & AVIIF_KEYFRAME) != 0, samplesWritten, bytesWritten));
 }
 
-STDAPI_(ULONG) AVIStreamRelease(PAVISTREAM handle)
-{
-    ShimStream* stream = toStream(handle);
-    if (!stream)
-        return 0;
-    const LONG left = InterlockedDecrement(&stream->references);
-    if (left == 0) {
-        ShimFile* file = stream->file;
-        {
-            Locked guard(file->lock);
-            file->stream = nullptr;
-        }
-        delete stream;
-        releaseFile(file);
-    }
-    return static_cast<ULONG>(left);
-}
+STDAPI_(ULONG) AVIStreamRelease(PAVISTREAM stream) { return avifile::releaseStream(toStream(stream)); }
 
-STDAPI_(ULONG) AVIFileRelease(PAVIFILE handle)
-{
-    ShimFile* file = toFile(handle);
-    if (!file)
-        return 0;
-    return releaseFile(file);
-}
+STDAPI_(ULONG) AVIFileRelease(PAVIFILE file) { return avifile::releaseFile(toFile(file)); }

@@ -1,4 +1,4 @@
-// AVIFile's functions over our own AVI writer, for the Windows build that
+// AVIFile's functions over our own writer, for the Windows build that
 // records past AVIFile's 2 GiB. The functions themselves keep <vfw.h>'s
 // names and signatures; this header adds what only tests need.
 #pragma once

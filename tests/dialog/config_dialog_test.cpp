@@ -165,7 +165,7 @@ TEST_F(ConfigDialog, HelpShowsTheTextAndChangesNothing)
     DestroyWindow(dialog);
 }
 
-TEST(HelpText, HasItsFixedLines)
+TEST(HelpText, HasItsTitleExampleHeadingsAndPlainLineFeeds)
 {
     const std::string text = helpText;
     EXPECT_EQ(text.rfind("AVS AVI output\n" + std::string(39, '=') + "\n\n", 0), 0u);
@@ -184,7 +184,7 @@ TEST_F(ConfigDialog, TheProcedureAnswersOnlyForItsThreeMessages)
     EXPECT_EQ(configDialogProc(dialog, 0x0200, 0, 0), FALSE);
     EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(4242, 0), 0), TRUE);
     EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_FILENAME, EN_CHANGE), 0), TRUE);
-    forgetDialogEffect(effect.get());
+    dialogEffect.store(nullptr);
     EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED), 0), FALSE);
     EXPECT_EQ(configDialogProc(dialog, WM_INITDIALOG, 0, 0), FALSE);
     EXPECT_EQ(effect->recording.load(), 0);

@@ -1,5 +1,6 @@
 // The plug-in as the host finds it: one export, the identifier, the factory.
 #include "host/plugin_loader.h"
+#include "resources/resource.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/test_support.h"
 
@@ -72,7 +73,7 @@ std::string defaultFileOf(EffectBase& effect, HMODULE module)
     // The dialog shows the file name the effect holds.
     HWND dialog = effect.createConfigDialog(module, nullptr);
     char text[128] = {};
-    GetDlgItemTextA(dialog, 1002, text, sizeof text);
+    GetDlgItemTextA(dialog, IDC_FILENAME, text, sizeof text);
     DestroyWindow(dialog);
     return text;
 }

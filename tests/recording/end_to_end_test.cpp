@@ -111,7 +111,7 @@ TEST(EndToEnd, AnOddSizeAndASlowHostLeaveGapsAtExactPositions)
     recordAndCompare({321, 203, 30, 17, 4.0, false});
 }
 
-TEST(EndToEnd, AFastRateOnAFastHost)
+TEST(EndToEnd, ASixtyFpsRawRecordingOfAFasterHostMatchesAtAnOddSize)
 {
     recordAndCompare({97, 61, 60, 144, 2.0, true});
 }

@@ -2,79 +2,59 @@
 #include "recording/pacing.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
-
-namespace {
-
-std::vector<int64_t> writtenPositions(const std::string& path)
-{
-    std::vector<int64_t> pts;
-    for (const ProbedPacket& packet : probePackets(path))
-        pts.push_back(packet.pts);
-    return pts;
-}
-
-} // namespace
+#include "tests/support/riff_walk.h"
 
 using Pacing = EffectTest;
 
-TEST_F(Pacing, TheRoadOfOneFrame)
+TEST_F(Pacing, AFrameSeventyMillisecondsLaterIsWrittenAtItsClockPositionAndCounted)
 {
+    // 25 frames per second: from 1010 ms to 1080 ms the position goes from 25 to 27.
     HostFrame frame(320, 240);
     render(frame);
+    openDialog();
     ASSERT_EQ(start(dir.file("road.avi")), 1);
     NativeAdvanceClock(1010);
     render(frame);
-    ASSERT_EQ(effect->lastFrameIndex, 25);
-    const int framesBefore = effect->totalFrames;
-    const int64_t bytesBefore = effect->totalBytes;
+    EXPECT_EQ(statusText(), "1 frames\n24 dropped\n0 MB");
 
     renderAfter(70, frame);
-    EXPECT_EQ(effect->elapsedMs, 1080);
-    EXPECT_EQ(effect->lastFrameIndex, 27);
-    EXPECT_EQ(effect->lastSamplesWritten, 1);
-    EXPECT_EQ(effect->lastBytesWritten, 230400);
-    EXPECT_EQ(effect->totalFrames, framesBefore + 1);
-    EXPECT_EQ(effect->totalBytes, bytesBefore + 230400);
-    EXPECT_EQ(effect->streamInfo.dwLength, 27u);
+    EXPECT_EQ(statusText(), "2 frames\n25 dropped\n0 MB") << "27 expected, 2 written";
     effect->stopRecording();
-    EXPECT_EQ(writtenPositions(dir.file("road.avi")), (std::vector<int64_t> {25, 27}));
+    const auto packets = probePackets(dir.file("road.avi"));
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[1].pts, 27);
+    EXPECT_EQ(packets[1].size, 230400) << "320 x 240 x 3 bytes";
+    EXPECT_EQ(packets[0].pts, 25);
 }
 
 TEST_F(Pacing, FastCallsWriteEveryFrameAndDropNone)
 {
     HostFrame frame(16, 16);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    openDialog();
     ASSERT_EQ(start(dir.file("fast.avi")), 1);
     for (int call = 0; call < 100; ++call)
         renderAfter(10, frame);
-    EXPECT_EQ(effect->totalFrames, 25);
-    char status[128] = {};
-    GetDlgItemTextA(dialog, 1007, status, sizeof status);
-    EXPECT_STREQ(status, "25 frames\n0 MB");
+    EXPECT_EQ(statusText(), "25 frames\n0 MB");
     effect->stopRecording();
     std::vector<int64_t> expected;
     for (int position = 1; position <= 25; ++position)
         expected.push_back(position);
-    EXPECT_EQ(writtenPositions(dir.file("fast.avi")), expected);
-    DestroyWindow(dialog);
+    EXPECT_EQ(probePositions(dir.file("fast.avi")), expected);
 }
 
 TEST_F(Pacing, SlowCallsLeaveGapsCountedAsDropped)
 {
     HostFrame frame(16, 16);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    openDialog();
     ASSERT_EQ(start(dir.file("slow.avi")), 1);
     for (int call = 0; call < 10; ++call)
         renderAfter(100, frame);
-    char status[128] = {};
-    GetDlgItemTextA(dialog, 1007, status, sizeof status);
-    EXPECT_STREQ(status, "10 frames\n15 dropped\n0 MB");
+    EXPECT_EQ(statusText(), "10 frames\n15 dropped\n0 MB");
     effect->stopRecording();
-    EXPECT_EQ(writtenPositions(dir.file("slow.avi")),
+    EXPECT_EQ(probePositions(dir.file("slow.avi")),
               (std::vector<int64_t> {2, 5, 7, 10, 12, 15, 17, 20, 22, 25}));
-    DestroyWindow(dialog);
 }
 
 TEST_F(Pacing, TheTickMayWrapDuringARecording)
@@ -82,13 +62,13 @@ TEST_F(Pacing, TheTickMayWrapDuringARecording)
     NativeUseVirtualClock(0xFFFFFF00u);
     HostFrame frame(8, 8);
     render(frame);
+    openDialog();
     ASSERT_EQ(start(dir.file("wrap.avi")), 1);
     for (int call = 0; call < 20; ++call)
         renderAfter(40, frame); // crosses 2^32 after 256 ms
-    EXPECT_EQ(effect->elapsedMs, 800);
-    EXPECT_EQ(effect->totalFrames, 20);
+    EXPECT_EQ(statusText(), "20 frames\n0 MB") << "800 ms, 20 frames expected";
     effect->stopRecording();
-    const auto pts = writtenPositions(dir.file("wrap.avi"));
+    const auto pts = probePositions(dir.file("wrap.avi"));
     ASSERT_EQ(pts.size(), 20u);
     EXPECT_EQ(pts.front(), 1);
     EXPECT_EQ(pts.back(), 20);
@@ -102,37 +82,37 @@ TEST_F(Pacing, ARateOfZeroFromTheStartWritesNothing)
     ASSERT_EQ(start(dir.file("zero.avi")), 1);
     for (int call = 0; call < 20; ++call)
         renderAfter(50, frame);
-    EXPECT_EQ(effect->totalFrames, 0);
-    EXPECT_EQ(effect->lastFrameIndex, 0);
+    effect->stopRecording();
+    EXPECT_TRUE(probePositions(dir.file("zero.avi")).empty());
 }
 
 TEST_F(Pacing, ARateSetToZeroDuringARecordingWritesOneLastFrame)
 {
     HostFrame frame(8, 8);
     render(frame);
+    openDialog();
     ASSERT_EQ(start(dir.file("to-zero.avi")), 1);
     for (int call = 0; call < 5; ++call)
         renderAfter(40, frame);
     effect->frameRate = 0;
     for (int call = 0; call < 5; ++call)
         renderAfter(40, frame);
-    EXPECT_EQ(effect->totalFrames, 6);
+    EXPECT_EQ(statusText(), "6 frames\n0 MB");
     effect->stopRecording();
     // Position 0 lies before the end, so the writer appends it.
-    EXPECT_EQ(writtenPositions(dir.file("to-zero.avi")), (std::vector<int64_t> {1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(probePositions(dir.file("to-zero.avi")), (std::vector<int64_t> {1, 2, 3, 4, 5, 6}));
 }
 
 TEST_F(Pacing, ANegativeRateWritesNothingAndShowsNoDrops)
 {
     HostFrame frame(8, 8);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    openDialog();
     effect->frameRate = -5;
     ASSERT_EQ(start(dir.file("negative.avi")), 1);
-    EXPECT_EQ(effect->streamInfo.dwRate, 0u) << "no nonsense rate in the header";
     for (int call = 0; call < 10; ++call)
         renderAfter(100, frame);
-    EXPECT_EQ(effect->totalFrames, 0);
+    EXPECT_EQ(statusText(), "");
 
     // Turned negative during a recording: like zero, one last frame.
     effect->frameRate = 25;
@@ -141,14 +121,11 @@ TEST_F(Pacing, ANegativeRateWritesNothingAndShowsNoDrops)
     effect->frameRate = -25;
     renderAfter(40, frame);
     renderAfter(40, frame);
-    EXPECT_EQ(effect->totalFrames, 4);
-    char status[128] = {};
-    GetDlgItemTextA(dialog, 1007, status, sizeof status);
-    EXPECT_STREQ(status, "4 frames\n0 MB");
+    EXPECT_EQ(statusText(), "4 frames\n0 MB");
     effect->stopRecording();
-    for (int64_t pts : writtenPositions(dir.file("negative.avi")))
+    for (int64_t pts : probePositions(dir.file("negative.avi")))
         EXPECT_GE(pts, 0);
-    DestroyWindow(dialog);
+    EXPECT_EQ(littleEndian32(chunkData(dir.file("negative.avi"), "strh"), 24), 0u) << "no nonsense rate in the header";
 }
 
 TEST_F(Pacing, RateChangesTakeEffectAtOnce)
@@ -157,11 +134,11 @@ TEST_F(Pacing, RateChangesTakeEffectAtOnce)
     render(frame);
     ASSERT_EQ(start(dir.file("change.avi")), 1);
     renderAfter(1000, frame);
-    EXPECT_EQ(effect->lastFrameIndex, 25);
     effect->frameRate = 50;
     renderAfter(20, frame);
-    EXPECT_EQ(effect->lastFrameIndex, 51);
-    EXPECT_EQ(effect->streamInfo.dwRate, 25u) << "the declared rate stays";
+    effect->stopRecording();
+    EXPECT_EQ(probePositions(dir.file("change.avi")), (std::vector<int64_t> {25, 51}));
+    EXPECT_EQ(littleEndian32(chunkData(dir.file("change.avi"), "strh"), 24), 25u) << "the declared rate stays";
 }
 
 TEST(PacingArithmetic, StaysRightPastTheThirtyTwoBitProduct)
@@ -193,12 +170,12 @@ TEST_F(Pacing, AHostWithoutAFramebufferIsNeverRead)
 {
     HostFrame frame(8, 8);
     render(frame);
+    openDialog();
     ASSERT_EQ(start(dir.file("null.avi")), 1);
     NativeAdvanceClock(40);
     render(nullptr, 8, 8);
-    EXPECT_EQ(effect->totalFrames, 0);
-    EXPECT_EQ(effect->lastFrameIndex, 1);
     renderAfter(40, frame);
-    EXPECT_EQ(effect->totalFrames, 1);
-    EXPECT_EQ(effect->recording.load(), 1);
+    EXPECT_EQ(statusText(), "1 frames\n1 dropped\n0 MB") << "position 1 had nothing to read";
+    effect->stopRecording();
+    EXPECT_EQ(probePositions(dir.file("null.avi")), (std::vector<int64_t> {2}));
 }

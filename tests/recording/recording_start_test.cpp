@@ -1,6 +1,7 @@
 // Starting a recording: the header it declares, its errors, its buffer.
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/riff_walk.h"
 
 #include <climits>
 #include <sys/resource.h>
@@ -14,43 +15,49 @@ TEST_F(RecordingStart, DeclaresTheStreamItWillWrite)
     HostFrame frame(320, 240);
     render(frame);
     effect->frameRate = 30;
-    ASSERT_EQ(start(dir.file("declared.avi")), 1);
-    const AVISTREAMINFOA& info = effect->streamInfo;
-    EXPECT_EQ(info.fccType, 0x73646976u);
-    EXPECT_EQ(info.fccHandler, 0u);
-    EXPECT_EQ(info.dwScale, 1u);
-    EXPECT_EQ(info.dwRate, 30u);
-    EXPECT_EQ(info.dwQuality, 0xFFFFFFFFu);
-    EXPECT_EQ(info.dwLength, 0u);
-    EXPECT_EQ(info.dwSampleSize, 0u);
-    EXPECT_STREQ(info.szName, "avs capture quorvane");
-    for (size_t i = std::strlen(info.szName); i < sizeof info.szName; ++i)
-        ASSERT_EQ(info.szName[i], 0);
+    const std::string path = dir.file("declared.avi");
+    ASSERT_EQ(start(path), 1);
     EXPECT_EQ(effect->recording.load(), 1);
     EXPECT_TRUE(boxes.boxes().empty());
+    effect->stopRecording();
+
+    const std::vector<uint8_t> strh = chunkData(path, "strh");
+    ASSERT_EQ(strh.size(), 56u);
+    EXPECT_EQ(littleEndian32(strh, 0), 0x73646976u) << "vids";
+    EXPECT_EQ(littleEndian32(strh, 4), 0u) << "no compressor";
+    EXPECT_EQ(littleEndian32(strh, 20), 1u) << "scale";
+    EXPECT_EQ(littleEndian32(strh, 24), 30u) << "rate";
+    EXPECT_EQ(littleEndian32(strh, 32), 0u) << "length";
+    EXPECT_EQ(littleEndian32(strh, 40), 0xFFFFFFFFu) << "quality";
+    EXPECT_EQ(littleEndian32(strh, 44), 0u) << "sample size";
+    const std::vector<uint8_t> strn = chunkData(path, "strn");
+    EXPECT_EQ(std::string(strn.begin(), strn.end()), std::string("avs capture quorvane", 21));
 }
 
-TEST_F(RecordingStart, TheTwoFrameFormsAtQvga)
+TEST_F(RecordingStart, EachFrameFormIsDeclaredInTheFilesFormat)
 {
     HostFrame frame(320, 240);
     render(frame);
     effect->rawMode = 1;
     ASSERT_EQ(start(dir.file("raw.avi")), 1);
-    EXPECT_EQ(effect->rawModeActive, 1);
-    EXPECT_EQ(effect->frameFormat.biSize, 40u);
-    EXPECT_EQ(effect->frameFormat.biWidth, 320);
-    EXPECT_EQ(effect->frameFormat.biHeight, -240);
-    EXPECT_EQ(effect->frameFormat.biPlanes, 1);
-    EXPECT_EQ(effect->frameFormat.biBitCount, 32);
-    EXPECT_EQ(effect->frameFormat.biCompression, 0u);
-    EXPECT_EQ(effect->frameFormat.biSizeImage, 307200u);
     effect->stopRecording();
-
     effect->rawMode = 0;
     ASSERT_EQ(start(dir.file("standard.avi")), 1);
-    EXPECT_EQ(effect->frameFormat.biHeight, 240);
-    EXPECT_EQ(effect->frameFormat.biBitCount, 24);
-    EXPECT_EQ(effect->frameFormat.biSizeImage, 230400u);
+    effect->stopRecording();
+
+    const std::vector<uint8_t> raw = chunkData(dir.file("raw.avi"), "strf");
+    ASSERT_EQ(raw.size(), 40u);
+    EXPECT_EQ(littleEndian32(raw, 0), 40u) << "biSize";
+    EXPECT_EQ(littleEndian32(raw, 4), 320u) << "biWidth";
+    EXPECT_EQ(static_cast<int32_t>(littleEndian32(raw, 8)), -240) << "top-down";
+    EXPECT_EQ(littleEndian32(raw, 12), 1u | (32u << 16)) << "one plane, 32 bits";
+    EXPECT_EQ(littleEndian32(raw, 16), 0u) << "uncompressed";
+    EXPECT_EQ(littleEndian32(raw, 20), 307200u);
+    const std::vector<uint8_t> standard = chunkData(dir.file("standard.avi"), "strf");
+    ASSERT_EQ(standard.size(), 40u);
+    EXPECT_EQ(static_cast<int32_t>(littleEndian32(standard, 8)), 240) << "bottom-up";
+    EXPECT_EQ(littleEndian32(standard, 12), 1u | (24u << 16)) << "one plane, 24 bits";
+    EXPECT_EQ(littleEndian32(standard, 20), 230400u);
 }
 
 TEST_F(RecordingStart, RowsArePaddedToFourBytes)
@@ -58,9 +65,9 @@ TEST_F(RecordingStart, RowsArePaddedToFourBytes)
     HostFrame frame(321, 240);
     render(frame);
     ASSERT_EQ(start(dir.file("padded.avi")), 1);
-    EXPECT_EQ(effect->frameFormat.biSizeImage, 231360u); // stride 964
     renderAfter(40, frame);
     effect->stopRecording();
+    EXPECT_EQ(littleEndian32(chunkData(dir.file("padded.avi"), "strf"), 20), 231360u) << "stride 964";
     const auto packets = probePackets(dir.file("padded.avi"));
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].size, 231360);
@@ -74,7 +81,10 @@ TEST_F(RecordingStart, TheRawSettingIsLatchedAtTheStart)
     ASSERT_EQ(start(dir.file("latched.avi")), 1);
     effect->rawMode = 0;
     renderAfter(40, frame);
-    EXPECT_EQ(effect->lastBytesWritten, 16 * 8 * 4);
+    effect->stopRecording();
+    const auto packets = probePackets(dir.file("latched.avi"));
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].size, 16 * 8 * 4);
 }
 
 TEST_F(RecordingStart, AFileThatCannotBeCreatedIsReportedAndNothingStays)
@@ -181,18 +191,16 @@ TEST_F(RecordingStart, ASecondRecordingStartsFromZero)
 {
     HostFrame frame(8, 8);
     render(frame);
+    openDialog();
     ASSERT_EQ(start(dir.file("first.avi")), 1);
     for (int i = 0; i < 10; ++i)
         renderAfter(100, frame);
-    EXPECT_EQ(effect->totalFrames, 10);
+    EXPECT_EQ(statusText(), "10 frames\n15 dropped\n0 MB");
     effect->stopRecording();
     NativeAdvanceClock(5000); // time between recordings does not count
     ASSERT_EQ(start(dir.file("second.avi")), 1);
-    EXPECT_EQ(effect->totalFrames, 0);
-    EXPECT_EQ(effect->totalBytes, 0);
-    EXPECT_EQ(effect->elapsedMs, 0);
-    EXPECT_EQ(effect->lastFrameIndex, 0);
     renderAfter(40, frame);
+    EXPECT_EQ(statusText(), "1 frames\n0 MB") << "frames, drops and positions start from zero";
     effect->stopRecording();
     const auto packets = probePackets(dir.file("second.avi"));
     ASSERT_EQ(packets.size(), 1u);

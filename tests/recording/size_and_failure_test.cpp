@@ -1,18 +1,12 @@
 // Ends of a recording that the frame path decides: a new frame size, a
 // failed write.
+#include "host/dialog_driver.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
 
-#include "resources/resource.h"
+#include <cerrno>
 
-namespace {
-std::string controlText(HWND dialog, int id)
-{
-    char text[256] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-} // namespace
+#include "resources/resource.h"
 
 using FramePathEnds = EffectTest;
 
@@ -56,8 +50,7 @@ TEST_F(FramePathEnds, AFailedWriteShowsTheSystemsTextAndEndsTheRecording)
     ASSERT_EQ(start(dir.file("failed.avi")), 1);
     for (int i = 0; i < 4; ++i)
         renderAfter(40, frame);
-    // ENOSPC as the native layer reports an OS failure.
-    NativeFailNextAviCall("AVIStreamWrite", static_cast<HRESULT>(0xA0010000u | 28));
+    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
     renderAfter(40, frame);
     const auto shown = boxes.boxes();
     ASSERT_EQ(shown.size(), 1u);
@@ -114,7 +107,7 @@ TEST_F(FramePathEnds, AStopAfterTheBoxNeverEndsARecordingStartedMeanwhile)
     renderAfter(40, frame);
     RestartWhileBoxIsOpen user {effect.get(), dir.file("second.avi")};
     NativeSetMessageBoxSink(RestartWhileBoxIsOpen::answer, &user);
-    NativeFailNextAviCall("AVIStreamWrite", static_cast<HRESULT>(0xA0010000u | 5));
+    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(EIO));
     renderAfter(40, frame);
     NativeSetMessageBoxSink(nullptr, nullptr);
     EXPECT_EQ(user.answered, 1);

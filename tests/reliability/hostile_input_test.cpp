@@ -132,7 +132,7 @@ TEST_F(HostileInput, ANameOfNinetyNineCharactersAndMoreIsCutNeverOverrun)
     DestroyWindow(dialog);
 }
 
-TEST_F(HostileInput, PresetBytesOfEveryLength)
+TEST_F(HostileInput, PresetBytesOfEveryLengthLoadOnlyAWholeWord)
 {
     std::mt19937 random(1234);
     for (int length = 0; length <= 64; ++length) {
@@ -153,7 +153,7 @@ TEST_F(HostileInput, PresetBytesOfEveryLength)
     }
 }
 
-TEST_F(HostileInput, HostCallsInUnexpectedOrders)
+TEST_F(HostileInput, HostCallsInUnexpectedOrdersNeitherCrashNorLeak)
 {
     HostFrame frame(8, 8);
     // Stop before any start; render before any dialog; frames without pixels.

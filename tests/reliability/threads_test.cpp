@@ -4,6 +4,8 @@
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
 
+#include <cerrno>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -83,7 +85,7 @@ TEST_F(TwoThreads, StopWhileTheRenderThreadShowsAnErrorBoxDoesNotDeadlock)
 
     BoxThatWaits box;
     NativeSetMessageBoxSink(BoxThatWaits::answer, &box);
-    NativeFailNextAviCall("AVIStreamWrite", static_cast<HRESULT>(0xA0010000u | 5));
+    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(EIO));
     std::thread renderer([&] { renderAfter(40, frame); });
     {
         std::unique_lock<std::mutex> guard(box.lock);

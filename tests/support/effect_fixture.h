@@ -6,6 +6,7 @@
 #include "platform/native/native_host.h"
 #include "plugin/avi_output_effect.h"
 #include "plugin/registration.h"
+#include "resources/resource.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,8 @@ protected:
 
     void TearDown() override
     {
+        if (dialog_)
+            DestroyWindow(dialog_);
         effect.reset();
         NativeUseRealClock();
     }
@@ -59,7 +62,28 @@ protected:
         return effect->runStartSequence();
     }
 
+    // Opens the effect's dialog, as a user watching the status label would;
+    // it then owns the error boxes too.
+    HWND openDialog()
+    {
+        if (!dialog_)
+            dialog_ = effect->createConfigDialog(moduleInstance, nullptr);
+        return dialog_;
+    }
+
+    // What the status label of the dialog openDialog() opened says.
+    std::string statusText()
+    {
+        EXPECT_NE(dialog_, nullptr) << "open the dialog before the frames it should count";
+        char text[128] = {};
+        GetDlgItemTextA(dialog_, IDC_STATUS, text, sizeof text);
+        return text;
+    }
+
     std::unique_ptr<AviOutputEffect> effect;
     MessageBoxRecorder boxes;
     TempDir dir;
+
+private:
+    HWND dialog_ = nullptr;
 };

@@ -85,6 +85,14 @@ std::vector<ProbedPacket> probePackets(const std::string& file)
     return packets;
 }
 
+std::vector<int64_t> probePositions(const std::string& file)
+{
+    std::vector<int64_t> positions;
+    for (const ProbedPacket& packet : probePackets(file))
+        positions.push_back(packet.pts);
+    return positions;
+}
+
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
                                                int height, std::string* errors)
 {

@@ -26,6 +26,8 @@ std::string shellQuote(const std::string& text);
 
 bool probeStream(const std::string& file, ProbedStream& stream);
 std::vector<ProbedPacket> probePackets(const std::string& file);
+// The timestamps of every packet, which for our files are the stream positions written.
+std::vector<int64_t> probePositions(const std::string& file);
 
 // Decodes every frame to raw pixels of `pixelFormat` (bgr24 or bgra), top
 // row first, in file order, keeping each frame's own timestamp.

@@ -47,6 +47,22 @@ bool walkRiff(const std::string& path, std::vector<RiffChunk>& top)
     return walk(bytes, 0, bytes.size(), top, true);
 }
 
+std::vector<uint8_t> chunkData(const std::string& path, const std::string& id)
+{
+    std::vector<RiffChunk> top;
+    walkRiff(path, top);
+    const RiffChunk* chunk = findChunk(top, id);
+    if (!chunk)
+        return {};
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> data(chunk->size);
+    file.seekg(static_cast<std::streamoff>(chunk->offset + 8));
+    file.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
+}
+
+uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at) { return u32(bytes, at); }
+
 const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::string& id)
 {
     for (const RiffChunk& chunk : chunks) {

@@ -19,3 +19,7 @@ bool walkRiff(const std::string& path, std::vector<RiffChunk>& top);
 
 // The first chunk with this id (or list type), depth first.
 const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::string& id);
+
+// The data of the first chunk with this id in the file; empty when there is none.
+std::vector<uint8_t> chunkData(const std::string& path, const std::string& id);
+uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at);

@@ -5,7 +5,7 @@
 // taking one flags argument. g++ puts two destructors at the front of its
 // own tables, which would shift every entry, so the effect travels inside a
 // small object whose table is laid out the host's way.
-#include "platform/host_effect.h"
+#include "plugin/host_effect.h"
 
 #include "plugin/effect_base.h"
 

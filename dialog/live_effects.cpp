@@ -1,7 +1,7 @@
-#include "plugin/live_effects.h"
+#include "dialog/live_effects.h"
 
+#include "platform/yielding_lock.h"
 #include "plugin/avi_output_effect.h"
-
 
 namespace {
 
@@ -13,6 +13,8 @@ AviOutputEffect* firstLive = nullptr;
 void addLiveEffect(AviOutputEffect* effect)
 {
     platform::LockGuard guard(liveLock);
+    if (effect->previousLive || firstLive == effect)
+        return;
     effect->previousLive = nullptr;
     effect->nextLive = firstLive;
     if (firstLive)

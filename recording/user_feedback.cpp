@@ -1,0 +1,27 @@
+#include "recording/user_feedback.h"
+
+#include "resources/resource.h"
+
+#include <cstdio>
+
+void setSaveCaption(HWND dialog, const char* caption) { SetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption); }
+
+void setStatusText(HWND dialog, const char* text) { SetDlgItemTextA(dialog, IDC_STATUS, text); }
+
+void showError(HWND owner, const char* text) { MessageBoxA(owner, text, "error", MB_ICONINFORMATION | MB_OK); }
+
+void showWriteError(HWND owner, HRESULT code)
+{
+    char* text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, static_cast<DWORD>(code),
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (text) {
+        showError(owner, text);
+        LocalFree(text);
+        return;
+    }
+    char fallback[64];
+    std::snprintf(fallback, sizeof fallback, "cannot write frame (error 0x%08lX)",
+                  static_cast<unsigned long>(static_cast<DWORD>(code)));
+    showError(owner, fallback);
+}
