@@ -47,10 +47,16 @@ void readControl(AviOutputEffect& effect, HWND window, int id)
     }
 }
 
+// A click on a button that says STOP never starts a recording: when the
+// recording has ended by itself just before, the button only says Save again.
 void pressSave(AviOutputEffect& effect, HWND window)
 {
     if (effect.recording.load()) {
         effect.stopRecording();
+        setSaveCaption(window, kCaptionSave);
+        return;
+    }
+    if (saveButtonSaysStop(window)) {
         setSaveCaption(window, kCaptionSave);
         return;
     }

@@ -74,9 +74,6 @@ public:
     int rawMode;                         // dialog
     int rawModeActive;                   // lock
 
-    // Counts starts, so that a stop decided before a message box never
-    // ends a recording started while the box was open.
-    uint32_t recordingSerial = 0;        // lock
     int64_t expectedFrames = 0;          // lock
 
     // Start, stop and the frame write never overlap, whichever threads the

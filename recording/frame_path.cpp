@@ -9,18 +9,15 @@
 
 namespace {
 
-// What a frame left for the user interface, to be shown once the recording
-// lock is released (a message box or a caption must never hold it).
+// What a frame leaves for the user, shown once the recording lock is
+// released: a message box or a caption must never hold it. It carries
+// copies, because a box runs the host's messages, and one of them may
+// delete the effect.
 struct FrameReport {
-    enum : unsigned {
-        kSizeChanged = 1,
-        kWriteFailed = 2,
-        kShowStatus = 4,
-    };
-    unsigned what = 0;
+    bool recordingEnded = false;
     HRESULT writeError = 0;
-    uint32_t recordingSerial = 0;
-    HWND statusWindow = nullptr;
+    HWND dialog = nullptr;
+    bool showStatus = false;
     char status[kStatusTextCapacity];
 };
 
@@ -38,9 +35,12 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
     const HRESULT result = AVIStreamWrite(effect.aviStream, index, 1, const_cast<void*>(bytes), count, AVIIF_KEYFRAME,
                                           &effect.lastSamplesWritten, &effect.lastBytesWritten);
     if (result != 0) {
-        report.what |= FrameReport::kWriteFailed;
+        // The file is finished before the user hears of it: complete even if
+        // the host dies while the box is open, and never written again, so
+        // frames rendered from the box's loop raise no second box.
+        effect.stopRecordingLocked();
+        report.recordingEnded = true;
         report.writeError = result;
-        report.recordingSerial = effect.recordingSerial;
     }
 
     effect.totalBytes += effect.lastBytesWritten;
@@ -48,22 +48,20 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
     effect.expectedFrames = framePeriods(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
     effect.streamInfo.dwLength =
         static_cast<DWORD>(effect.expectedFrames > UINT32_MAX ? UINT32_MAX : effect.expectedFrames);
-
-    HWND window = effect.dialogWindow.load();
-    if (!window)
+    if (!report.dialog)
         return;
-    report.what |= FrameReport::kShowStatus;
-    report.statusWindow = window;
+    report.showStatus = true;
     formatStatusText(report.status, effect.totalFrames, effect.expectedFrames, effect.totalBytes);
 }
 
 // Everything that changes the recording, done under the recording lock.
 void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int h, FrameReport& report)
 {
+    report.dialog = effect.dialogWindow.load();
     if (w != effect.width || h != effect.height) {
         if (effect.recording.load(std::memory_order_relaxed)) {
             effect.stopRecordingLocked();
-            report.what |= FrameReport::kSizeChanged;
+            report.recordingEnded = true;
         }
         effect.width = w;
         effect.height = h;
@@ -85,33 +83,17 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
     writeFrameAt(effect, index, framebuffer, report);
 }
 
-void stopRecordingIfStill(AviOutputEffect& effect, uint32_t serial)
+// The user-visible part of a frame: the caption of a recording that ended,
+// the status text, and last the error box, after which nothing of the
+// effect is touched.
+void reportFrame(const FrameReport& report)
 {
-    platform::LockGuard guard(effect.recordingLock);
-    if (effect.recordingSerial == serial)
-        effect.stopRecordingLocked();
-}
-
-// The user-visible part of a frame, in the order the frame path gives it:
-// the size-change caption, the write error box, the stop and its caption,
-// then the status text.
-void reportFrame(AviOutputEffect& effect, const FrameReport& report)
-{
-    if (report.what & FrameReport::kSizeChanged) {
-        if (HWND window = effect.dialogWindow.load())
-            setSaveCaption(window, kCaptionSaveAfterEnd);
-    }
-    HWND statusWindow = report.statusWindow;
-    if (report.what & FrameReport::kWriteFailed) {
-        showWriteError(effect.dialogWindow.load(), report.writeError);
-        stopRecordingIfStill(effect, report.recordingSerial);
-        if (HWND window = effect.dialogWindow.load())
-            setSaveCaption(window, kCaptionSaveAfterEnd);
-        // The dialog may have closed while the box was open.
-        statusWindow = effect.dialogWindow.load();
-    }
-    if ((report.what & FrameReport::kShowStatus) && statusWindow)
-        setStatusText(statusWindow, report.status);
+    if (report.dialog && report.recordingEnded)
+        setSaveCaption(report.dialog, kCaptionSaveAfterEnd);
+    if (report.showStatus)
+        setStatusText(report.dialog, report.status);
+    if (report.writeError != 0)
+        showWriteError(IsWindow(report.dialog) ? report.dialog : nullptr, report.writeError);
 }
 
 } // namespace
@@ -122,7 +104,7 @@ int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuff
     recordingLock.lock();
     processFrame(*this, framebuffer, w, h, report);
     recordingLock.unlock();
-    if (report.what)
-        reportFrame(*this, report);
+    // From here on the effect may be gone.
+    reportFrame(report);
     return 0;
 }

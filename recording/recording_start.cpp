@@ -116,7 +116,6 @@ int AviOutputEffect::runStartSequence()
             return 1;
         if (startRecording(failure)) {
             lastTick = timeGetTime();
-            ++recordingSerial;
             recording.store(1, std::memory_order_release);
             return 1;
         }

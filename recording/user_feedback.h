@@ -13,6 +13,7 @@ constexpr char kCaptionSaveAfterEnd[] = "save";
 constexpr char kCaptionStop[] = "STOP";
 
 void setSaveCaption(HWND dialog, const char* caption);
+bool saveButtonSaysStop(HWND dialog);
 void setStatusText(HWND dialog, const char* text);
 // An error box as the plug-in shows every error: caption "error", the
 // information icon and an OK button.

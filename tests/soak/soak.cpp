@@ -114,7 +114,7 @@ private:
         const std::string good = directory_ + "/rec-" + std::to_string(names_++) + ".avi";
         switch (pick(12)) {
         case 0:
-            return directory_ + "/" + std::string(300, 'n') + ".avi";
+            return directory_ + "/" + std::to_string(names_++) + std::string(300, 'n') + ".avi";
         case 1:
             return directory_ + "/missing/x.avi";
         case 2:
@@ -144,10 +144,13 @@ private:
             return;
         if (!served->recording.load())
             finishRecording(*served);
-        const uint32_t serial = served->recordingSerial;
+        // A recording that starts and ends again before the click returns
+        // (the render thread changed the size) goes unchecked; names are
+        // never reused, so it cannot be mistaken for another.
+        const bool idle = !served->recording.load() && controlText(slot.dialog, IDC_SAVE) != "STOP";
         const std::string name = served->fileName;
         click(slot.dialog, IDC_SAVE);
-        if (served->recordingSerial != serial)
+        if (idle && served->recording.load())
             recordingOf_[served] = name;
         else if (!served->recording.load())
             finishRecording(*served);

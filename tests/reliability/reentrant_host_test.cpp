@@ -1,0 +1,133 @@
+// A host on one thread whose message boxes run its own messages, as
+// Windows' modal loops do: while an error box is open, the host renders,
+// deletes effects and works the dialog.
+#include "host/dialog_driver.h"
+#include "tests/support/effect_fixture.h"
+#include "tests/support/media_probe.h"
+
+#include <cerrno>
+#include <functional>
+
+namespace {
+
+// Runs `inside` once, from inside the first box, as the box's message loop
+// would run the host's own messages; counts how deep boxes nest.
+struct HostInsideTheBox {
+    std::function<void()> inside;
+    int shown = 0;
+    int depth = 0;
+    int deepest = 0;
+
+    static int answer(void* context, HWND, LPCSTR, LPCSTR, UINT)
+    {
+        auto* self = static_cast<HostInsideTheBox*>(context);
+        ++self->shown;
+        self->deepest = std::max(self->deepest, ++self->depth);
+        if (self->shown == 1 && self->inside)
+            self->inside();
+        --self->depth;
+        return IDOK;
+    }
+};
+
+class ReentrantHost : public EffectTest {
+protected:
+    void SetUp() override
+    {
+        EffectTest::SetUp();
+        NativeSetMessageBoxSink(HostInsideTheBox::answer, &host);
+    }
+    void TearDown() override
+    {
+        NativeSetMessageBoxSink(nullptr, nullptr);
+        EffectTest::TearDown();
+    }
+
+    // A recording of `frames` frames whose next write fails.
+    HWND recordThenFail(const std::string& name, const HostFrame& frame, int frames)
+    {
+        render(frame);
+        HWND dialog = openDialog();
+        typeInto(dialog, IDC_FILENAME, dir.file(name));
+        click(dialog, IDC_SAVE);
+        for (int i = 0; i < frames; ++i)
+            renderAfter(40, frame);
+        NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
+        return dialog;
+    }
+
+    HostInsideTheBox host;
+};
+
+} // namespace
+
+TEST_F(ReentrantHost, DeletingTheEffectWhileItsErrorBoxIsOpenIsSafe)
+{
+    HostFrame frame(16, 8);
+    recordThenFail("deleted.avi", frame, 3);
+    AviOutputEffect* raw = effect.get();
+    host.inside = [&] { effect.reset(); };
+    NativeAdvanceClock(40);
+    raw->renderFrame(0, 0, frame.pixels.data(), 0, 16, 8);
+    EXPECT_EQ(host.shown, 1);
+    EXPECT_EQ(effect, nullptr);
+    EXPECT_EQ(NativeOpenAviFileCount(), 0);
+    EXPECT_EQ(probePackets(dir.file("deleted.avi")).size(), 3u);
+}
+
+TEST_F(ReentrantHost, AFailingRecordingShowsOneBoxHoweverTheHostRendersMeanwhile)
+{
+    HostFrame frame(16, 8);
+    recordThenFail("nested.avi", frame, 2);
+    host.inside = [&] {
+        EXPECT_EQ(NativeOpenAviFileCount(), 0) << "the file is closed before the box is shown";
+        EXPECT_EQ(probePackets(dir.file("nested.avi")).size(), 2u) << "and complete";
+        // The disk stays full while the host goes on rendering from the box's loop.
+        for (int i = 0; i < 5; ++i) {
+            NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
+            renderAfter(40, frame);
+        }
+        NativeFailNextAviCall(nullptr, 0);
+    };
+    renderAfter(40, frame);
+    EXPECT_EQ(host.shown, 1);
+    EXPECT_EQ(host.deepest, 1);
+    EXPECT_EQ(controlText(openDialog(), IDC_SAVE), "save");
+}
+
+TEST_F(ReentrantHost, SaveInsideTheErrorBoxLeavesTheNewRecordingsCaptionAndStatus)
+{
+    HostFrame frame(16, 8);
+    HWND dialog = recordThenFail("failed.avi", frame, 4);
+    host.inside = [&] {
+        typeInto(dialog, IDC_FILENAME, dir.file("next.avi"));
+        click(dialog, IDC_SAVE);
+    };
+    renderAfter(40, frame);
+    EXPECT_EQ(effect->recording.load(), 1) << "the recording started from inside the box goes on";
+    EXPECT_EQ(controlText(dialog, IDC_SAVE), "STOP");
+    renderAfter(40, frame);
+    EXPECT_EQ(controlText(dialog, IDC_STATUS), "1 frames\n0 MB");
+    click(dialog, IDC_SAVE);
+    EXPECT_EQ(probePackets(dir.file("failed.avi")).size(), 4u);
+    EXPECT_EQ(probePackets(dir.file("next.avi")).size(), 1u);
+}
+
+TEST_F(ReentrantHost, AClickOnStopAfterTheRecordingEndedNeverStartsAnother)
+{
+    HostFrame frame(16, 8);
+    render(frame);
+    HWND dialog = openDialog();
+    typeInto(dialog, IDC_FILENAME, dir.file("kept.avi"));
+    click(dialog, IDC_SAVE);
+    for (int i = 0; i < 10; ++i)
+        renderAfter(40, frame);
+    // The render thread ends the recording just before the user's click
+    // reaches a button that still says STOP.
+    effect->stopRecording();
+    ASSERT_EQ(controlText(dialog, IDC_SAVE), "STOP");
+    click(dialog, IDC_SAVE);
+    EXPECT_EQ(effect->recording.load(), 0);
+    EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
+    EXPECT_EQ(probePackets(dir.file("kept.avi")).size(), 10u) << "the file just written is not replaced";
+}
