@@ -1,6 +1,8 @@
 # Installs the Debian packages a script needs, and says which.
 # Usage: need_packages PACKAGE...   (as root on Debian 12, or with sudo)
 
+. "$(dirname "${BASH_SOURCE[0]}")/quietly.sh"
+
 apt_updated=0
 
 package_installed() {
@@ -18,16 +20,24 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ "$apt_updated" -eq 0 ]; then
-        $sudo apt-get update -qq
+        quietly $sudo apt-get update
         apt_updated=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-# What the native build, its tests and the demo need.
+# What building the plug-in and the stand-in host needs, and the demo's
+# ffprobe and ffmpeg. windres preprocesses the dialog template with
+# mingw-w64's C compiler and its <windows.h>, on the native target too.
+need_build_packages() {
+    need_packages g++ cmake ninja-build binutils-mingw-w64-i686 gcc-mingw-w64-i686 ffmpeg
+}
+
+# What the native tests and benchmarks need on top: the test and benchmark
+# frameworks, the benchmarks' peers, and strace for counting a frame's
+# system calls.
 need_native_packages() {
-    need_packages ca-certificates g++ cmake ninja-build make libgtest-dev libgmock-dev libbenchmark-dev \
-        binutils-mingw-w64-i686 ffmpeg
-    # The benchmarks' peers, and strace for counting a frame's system calls.
-    need_packages libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
+    need_build_packages
+    need_packages libgtest-dev libgmock-dev libbenchmark-dev \
+        libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
 }
