@@ -36,6 +36,7 @@ struct FrameReport {
         kSizeChanged = 1,
         kWriteFailed = 2,
         kShowStatus = 4,
+        kLargestFileReached = 8,
     };
     unsigned what = 0;
     HRESULT writeError = 0;
@@ -105,6 +106,9 @@ private:
     bool sizeScratch();
     void processFrame(const uint32_t* framebuffer, int w, int h, FrameReport& report);
     void writeFrameAt(int index, const uint32_t* framebuffer, FrameReport& report);
+    // Ends the recording if this frame would take the file past what the
+    // platform's AVIFile can write (recording/largest_file.cpp).
+    bool stopsAtLargestFile(int index, LONG count, FrameReport& report);
     void reportFrame(const FrameReport& report);
     void stopRecordingIfStill(uint32_t serial);
 };

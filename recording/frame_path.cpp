@@ -4,6 +4,7 @@
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_conversion.h"
 #include "recording/frame_geometry.h"
+#include "recording/largest_file.h"
 #include "recording/pacing.h"
 #include "resources/resource.h"
 
@@ -79,6 +80,8 @@ void AviOutputEffect::writeFrameAt(int index, const uint32_t* framebuffer, Frame
         bytes = scratch.data;
         count = static_cast<LONG>(geometry.standardBytes);
     }
+    if (stopsAtLargestFile(index, count, report))
+        return;
     const HRESULT result = AVIStreamWrite(aviStream, index, 1, const_cast<void*>(bytes), count, AVIIF_KEYFRAME,
                                           &lastSamplesWritten, &lastBytesWritten);
     if (result != 0) {
@@ -109,6 +112,8 @@ void AviOutputEffect::reportFrame(const FrameReport& report)
         if (HWND window = dialogWindow.load())
             setSaveCaption(window, "save");
     }
+    if (report.what & FrameReport::kLargestFileReached)
+        showLargestFileReached(dialogWindow.load());
     HWND statusWindow = report.statusWindow;
     if (report.what & FrameReport::kWriteFailed) {
         showWriteError(dialogWindow.load(), report.writeError);
