@@ -14,11 +14,13 @@ constexpr int kHeight = 1080;
 constexpr int kFps = 25;
 constexpr long long kFrameBytes = 4ll * kWidth * kHeight;
 
-ProgramOutput recordFullHd(const PluginFolder& folder, const std::vector<std::string>& until)
+// Records until `until` says so, or for six times as long as `frames`
+// frames take at full speed, whichever comes first.
+ProgramOutput recordFullHd(const PluginFolder& folder, int frames, const std::vector<std::string>& until)
 {
     std::vector<std::string> arguments {"--out", folder.windowsPath("long.avi"), "--raw", "--size",
                                         std::to_string(kWidth) + "x" + std::to_string(kHeight), "--fps",
-                                        std::to_string(kFps), "--seconds", "240"};
+                                        std::to_string(kFps), "--seconds", std::to_string(6 * frames / kFps)};
     arguments.insert(arguments.end(), until.begin(), until.end());
     return runWinhost("record", folder, arguments);
 }
@@ -65,7 +67,7 @@ TEST(AnyLength, ARecordingPastFourGigabytesPlaysToItsLastFrameInEveryReader)
         GTEST_SKIP() << "the system's AVIFile stops at 2 GB";
     PluginFolder folder("any-length");
     // 4200 MiB is 4.4 GB, past every 32-bit size and offset.
-    const ProgramOutput output = recordFullHd(folder, {"--until-mb", "4200", "--end", "stop"});
+    const ProgramOutput output = recordFullHd(folder, 540, {"--until-mb", "4200", "--end", "stop"});
     ASSERT_TRUE(output.finished()) << output.transcript();
     EXPECT_FALSE(output.has("box 0 caption")) << output.transcript();
     RecordingStatus status;
@@ -82,7 +84,7 @@ TEST(LargestFile, TheSystemAviFileBuildEndsBeforeTwoGigabytesWithABoxAndKeepsEve
     if (windowsBuild().ownWriter)
         GTEST_SKIP() << "our writer has no such limit";
     PluginFolder folder("largest-file");
-    const ProgramOutput output = recordFullHd(folder, {"--until-ended", "--end", "none"});
+    const ProgramOutput output = recordFullHd(folder, 260, {"--until-ended", "--end", "none"});
     ASSERT_TRUE(output.finished()) << output.transcript();
     EXPECT_EQ(output.value("box 0 caption"), "error");
     EXPECT_EQ(output.value("box 0 text"),
