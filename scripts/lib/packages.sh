@@ -26,6 +26,29 @@ need_packages() {
     quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
+# The package mirror this machine's apt takes its own release from, for
+# anything that downloads Debian packages apt does not install itself: the
+# URIs of a deb822 stanza, or the address of a one-line source, whose
+# suite is the release itself (not its -updates or -security).
+debian_mirror() {
+    local release
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    {
+        awk -v release="$release" '
+            function stanza_end() { if (uri != "" && named) print uri; uri = ""; named = 0 }
+            FNR == 1 || /^[[:space:]]*$/ { stanza_end() }
+            $1 == "URIs:" { uri = $2 }
+            $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == release) named = 1 }
+            END { stanza_end() }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
+        awk -v release="$release" '
+            $1 == "deb" {
+                i = 2
+                if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                if ($(i + 1) == release) print $i
+            }' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true
+    } | head -n 1
+}
+
 # What building the plug-in and the stand-in host needs, and the demo's
 # ffprobe and ffmpeg. windres preprocesses the dialog template with
 # mingw-w64's C compiler and its <windows.h>, on the native target too.

@@ -30,28 +30,6 @@ runs_32bit_programs() {
     /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-# The package mirror this machine's apt takes its own release from: the
-# URIs of a deb822 stanza, or the address of a one-line source, whose
-# suite is the release itself (not its -updates or -security).
-debian_mirror() {
-    local release
-    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-    {
-        awk -v release="$release" '
-            function stanza_end() { if (uri != "" && named) print uri; uri = ""; named = 0 }
-            FNR == 1 || /^[[:space:]]*$/ { stanza_end() }
-            $1 == "URIs:" { uri = $2 }
-            $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == release) named = 1 }
-            END { stanza_end() }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
-        awk -v release="$release" '
-            $1 == "deb" {
-                i = 2
-                if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
-                if ($(i + 1) == release) print $i
-            }' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true
-    } | head -n 1
-}
-
 # Some sandboxes refuse 32-bit programs. There the 32-bit Wine loader runs
 # under qemu-i386 from Debian 13, whose emulation is recent enough for Wine;
 # Debian 12's is not. Wine re-executes <bindir>/wine-preloader for every new
