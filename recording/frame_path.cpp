@@ -3,6 +3,7 @@
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_conversion.h"
 #include "recording/frame_geometry.h"
+#include "recording/largest_file.h"
 #include "recording/pacing.h"
 #include "recording/status_text.h"
 #include "recording/user_feedback.h"
@@ -15,6 +16,7 @@ namespace {
 // delete the effect.
 struct FrameReport {
     bool recordingEnded = false;
+    bool largestFileReached = false;
     HRESULT writeError = 0;
     HWND dialog = nullptr;
     bool showStatus = false;
@@ -31,6 +33,12 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
                             static_cast<size_t>(geometry.standardStride));
         bytes = effect.scratch.data;
         count = static_cast<LONG>(geometry.standardBytes);
+    }
+    if (!frameFitsInFile(platform::kLargestAviFile, index, count, effect.totalBytes, effect.totalFrames)) {
+        effect.stopRecordingLocked();
+        report.recordingEnded = true;
+        report.largestFileReached = true;
+        return;
     }
     const HRESULT result = AVIStreamWrite(effect.aviStream, index, 1, const_cast<void*>(bytes), count, AVIIF_KEYFRAME,
                                           &effect.lastSamplesWritten, &effect.lastBytesWritten);
@@ -92,8 +100,11 @@ void reportFrame(const FrameReport& report)
         setSaveCaption(report.dialog, kCaptionSaveAfterEnd);
     if (report.showStatus)
         setStatusText(report.dialog, report.status);
+    HWND owner = IsWindow(report.dialog) ? report.dialog : nullptr;
     if (report.writeError != 0)
-        showWriteError(IsWindow(report.dialog) ? report.dialog : nullptr, report.writeError);
+        showWriteError(owner, report.writeError);
+    if (report.largestFileReached)
+        showError(owner, kLargestFileReachedText);
 }
 
 } // namespace

@@ -21,6 +21,7 @@ static const char usage[] =
     "       winhost dialog PATH.ape\n"
     "       winhost record PATH.ape --out FILE [--raw] [--fps N] [--size WxH] [--seconds S]\n"
     "                      [--host-fps N] [--then-fps N] [--end stop|delete|resize|none] [--frames]\n"
+    "                      [--until-ended] [--until-mb N]\n"
     "       winhost lifetime PATH.ape --cycles N [--out FILE]\n"
     "       winhost show PATH.ape [--hold MS]\n";
 
@@ -393,6 +394,8 @@ typedef struct RecordOptions {
     const char* end;
     const char* thenFps;
     int frames;
+    int untilEnded; /* leave the loop early once the recording ended by itself */
+    long untilMb;   /* leave it once the status shows this many megabytes, as a user watching it would */
 } RecordOptions;
 
 static int parseRecordOptions(int argc, char** argv, RecordOptions* options)
@@ -412,6 +415,8 @@ static int parseRecordOptions(int argc, char** argv, RecordOptions* options)
             options->raw = 1;
         } else if (strcmp(arg, "--frames") == 0) {
             options->frames = 1;
+        } else if (strcmp(arg, "--until-ended") == 0) {
+            options->untilEnded = 1;
         } else if (!value) {
             return 0;
         } else if (strcmp(arg, "--out") == 0) {
@@ -428,6 +433,8 @@ static int parseRecordOptions(int argc, char** argv, RecordOptions* options)
             options->hostFps = atoi(argv[++i]);
         } else if (strcmp(arg, "--end") == 0) {
             options->end = argv[++i];
+        } else if (strcmp(arg, "--until-mb") == 0) {
+            options->untilMb = atol(argv[++i]);
         } else if (strcmp(arg, "--then-fps") == 0) {
             options->thenFps = argv[++i];
         } else {
@@ -486,6 +493,23 @@ static void renderNext(Renderer* renderer, Effect* effect, int log)
         printf("frame: %u %lu %lu\n", renderer->number, (unsigned long)before, (unsigned long)after);
 }
 
+static int recordingEnded(HWND dialog)
+{
+    char caption[32] = "";
+    GetDlgItemTextA(dialog, IDC_SAVE, caption, sizeof caption);
+    return strcmp(caption, "STOP") != 0;
+}
+
+/* The megabytes on the status label's last line. */
+static long statusMegabytes(HWND dialog)
+{
+    char text[64] = "";
+    const char* last;
+    GetDlgItemTextA(dialog, IDC_STATUS, text, sizeof text);
+    last = strrchr(text, '\n');
+    return atol(last ? last + 1 : text);
+}
+
 static int record(const char* path, const RecordOptions* options)
 {
     Plugin plugin;
@@ -538,6 +562,10 @@ static int record(const char* path, const RecordOptions* options)
             }
             renderNext(&renderer, effect, options->frames);
             pumpMessages();
+            if (options->untilEnded && recordingEnded(dialog))
+                break;
+            if (options->untilMb > 0 && statusMegabytes(dialog) >= options->untilMb)
+                break;
             while (timeGetTime() - frameStart < period)
                 Sleep(1);
         }

@@ -221,4 +221,6 @@ WIN32_NATIVE_API LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, 
 
 namespace platform {
 constexpr bool isPathSeparator(char c) { return c == '/'; }
+// The largest file the AVIFile in use can write: ours has no limit.
+constexpr int64_t kLargestAviFile = INT64_MAX;
 } // namespace platform

@@ -1,6 +1,8 @@
 # Installs the Debian packages a script needs, and says which.
 # Usage: need_packages PACKAGE...   (as root on Debian 12, or with sudo)
 
+. "$(dirname "${BASH_SOURCE[0]}")/quietly.sh"
+
 apt_updated=0
 
 package_installed() {
@@ -18,16 +20,47 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ "$apt_updated" -eq 0 ]; then
-        $sudo apt-get update -qq
+        quietly $sudo apt-get update
         apt_updated=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-# What the native build, its tests and the demo need.
+# The package mirror this machine's apt takes its own release from, for
+# anything that downloads Debian packages apt does not install itself: the
+# URIs of a deb822 stanza, or the address of a one-line source, whose
+# suite is the release itself (not its -updates or -security).
+debian_mirror() {
+    local release
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    {
+        awk -v release="$release" '
+            function stanza_end() { if (uri != "" && named) print uri; uri = ""; named = 0 }
+            FNR == 1 || /^[[:space:]]*$/ { stanza_end() }
+            $1 == "URIs:" { uri = $2 }
+            $1 == "Suites:" { for (i = 2; i <= NF; i++) if ($i == release) named = 1 }
+            END { stanza_end() }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true
+        awk -v release="$release" '
+            $1 == "deb" {
+                i = 2
+                if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+                if ($(i + 1) == release) print $i
+            }' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true
+    } | head -n 1
+}
+
+# What building the plug-in and the stand-in host needs, and the demo's
+# ffprobe and ffmpeg. windres preprocesses the dialog template with
+# mingw-w64's C compiler and its <windows.h>, on the native target too.
+need_build_packages() {
+    need_packages g++ cmake ninja-build binutils-mingw-w64-i686 gcc-mingw-w64-i686 ffmpeg
+}
+
+# What the native tests and benchmarks need on top: the test and benchmark
+# frameworks, the benchmarks' peers, and strace for counting a frame's
+# system calls.
 need_native_packages() {
-    need_packages ca-certificates g++ cmake ninja-build make libgtest-dev libgmock-dev libbenchmark-dev \
-        binutils-mingw-w64-i686 ffmpeg
-    # The benchmarks' peers, and strace for counting a frame's system calls.
-    need_packages libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
+    need_build_packages
+    need_packages libgtest-dev libgmock-dev libbenchmark-dev \
+        libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
 }

@@ -1,9 +1,12 @@
-# Wine for the Windows build's tests: the packages, a private 32-bit prefix
-# under build/, and a `wine` launcher that works even where the kernel
-# cannot run 32-bit programs (there Wine runs under a user-mode emulator).
-# Usage: . scripts/lib/packages.sh; . scripts/lib/wine.sh; wine_setup
-# Afterwards $WINE_TOOLS/wine runs a Windows program and
-# $WINE_TOOLS/wineserver controls the prefix's server.
+# Wine for the Windows build's tests: the packages, a virtual X display, a
+# private 32-bit prefix under build/, and a `wine` launcher that works even
+# where the kernel cannot run 32-bit programs (there Wine runs under a
+# user-mode emulator). Usage:
+#   . scripts/lib/packages.sh; . scripts/lib/wine.sh
+#   if ! on_virtual_display; then need_windows_packages; ...; run_on_virtual_display 1024x768x24 "$0" "$@"; fi
+#   wine_session
+# Afterwards $WINE_TOOLS/wine runs a Windows program; the prefix's server
+# is stopped when the script exits.
 
 WINE_TOOLS=${WINE_TOOLS:-$PWD/build/wine-tools}
 export WINEPREFIX=${WINEPREFIX:-$PWD/build/wine-prefix}
@@ -17,8 +20,9 @@ need_windows_packages() {
         $sudo dpkg --add-architecture i386
         apt_updated=0
     fi
+    # GStreamer and MPlayer read the long recordings, besides ffmpeg.
     need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 fonts-wine \
-        xvfb xauth ffmpeg
+        xvfb xauth ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good mplayer
 }
 
 # True when this machine runs 32-bit x86 programs itself.
@@ -37,7 +41,13 @@ build_emulated_wine() {
         echo "== this machine cannot run 32-bit programs: fetching qemu-user from Debian 13 for Wine"
         local apt=$WINE_TOOLS/apt
         mkdir -p "$apt/lists/partial" "$apt/archives/partial"
-        echo "deb http://deb.debian.org/debian trixie main" >"$apt/sources.list"
+        local mirror
+        mirror=$(debian_mirror)
+        if [ -z "$mirror" ]; then
+            echo "no Debian package mirror found in this machine's apt sources" >&2
+            return 1
+        fi
+        echo "deb $mirror trixie main" >"$apt/sources.list"
         local options=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts=/dev/null
             -o Dir::State::Lists="$apt/lists" -o Dir::Cache::Archives="$apt/archives"
             -o Dir::Cache::pkgcache="" -o Dir::Cache::srcpkgcache=""
@@ -65,6 +75,30 @@ PRELOADER
     chmod +x "$root/lib/wine/wine-preloader"
     printf '%s\n' '#!/bin/sh' "exec \"$root/lib/wine/wine-preloader\" \"$root/lib/wine/wine\" \"\$@\"" \
         >"$WINE_TOOLS/wine"
+}
+
+# True when the script runs on the virtual display run_on_virtual_display gave it.
+on_virtual_display() {
+    [ -n "${AVI_OUTPUT_ON_XVFB:-}" ]
+}
+
+# Runs the script again, with its arguments, on a virtual X display of the
+# given screen (WIDTHxHEIGHTxDEPTH), in place of this process.
+# Usage: run_on_virtual_display SCREEN "$0" "$@"
+run_on_virtual_display() {
+    local screen=$1
+    shift
+    AVI_OUTPUT_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 $screen" "$@"
+}
+
+# The launchers and the prefix, and a server of the prefix's own for this
+# display, stopped when the script exits.
+wine_session() {
+    wine_setup
+    # A server left from another display would hand our windows to that one.
+    "$WINE_TOOLS/wineserver" -k 2>/dev/null || true
+    "$WINE_TOOLS/wineserver" -p
+    trap '"$WINE_TOOLS/wineserver" -k 2>/dev/null || true' EXIT
 }
 
 # Writes the launchers and creates the prefix once.

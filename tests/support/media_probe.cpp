@@ -5,6 +5,37 @@
 #include <sstream>
 #include <sys/wait.h>
 
+namespace {
+
+// Runs a reader with its standard error kept aside; gives its exit status.
+int runReader(const std::string& command, const std::string& file, std::string* output, std::string* errors)
+{
+    const std::string errorFile = file + ".reader-errors";
+    const int status = runCommand(command + " 2>" + shellQuote(errorFile), output);
+    if (errors) {
+        errors->clear();
+        runCommand("cat " + shellQuote(errorFile), errors);
+        if (status != 0)
+            *errors += "exit status " + std::to_string(status);
+    }
+    std::remove(errorFile.c_str());
+    return status;
+}
+
+size_t countLines(const std::string& text, const std::string& containing)
+{
+    size_t count = 0;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.find(containing) != std::string::npos)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
 std::string shellQuote(const std::string& text)
 {
     std::string quoted = "'";
@@ -115,4 +146,61 @@ std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const st
         frames.emplace_back(raw.begin() + static_cast<std::ptrdiff_t>(at),
                             raw.begin() + static_cast<std::ptrdiff_t>(at + frameBytes));
     return frames;
+}
+
+std::vector<uint8_t> decodeFrameAt(const std::string& file, const std::string& pixelFormat, int width, int height,
+                                   double seconds, std::string* errors)
+{
+    char at[32];
+    std::snprintf(at, sizeof at, "%.6f", seconds);
+    std::string raw;
+    runReader("ffmpeg -nostdin -v error -ss " + std::string(at) + " -i " + shellQuote(file) +
+                  " -frames:v 1 -f rawvideo -pix_fmt " + pixelFormat + " -",
+              file, &raw, errors);
+    const size_t frameBytes = (pixelFormat == "bgra" ? 4u : 3u) * static_cast<size_t>(width) * height;
+    if (raw.size() != frameBytes)
+        return {};
+    return std::vector<uint8_t>(raw.begin(), raw.end());
+}
+
+int64_t ffprobeFrameCount(const std::string& file, std::string* errors)
+{
+    std::string text;
+    if (runReader("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                  "-of csv=p=0 " + shellQuote(file),
+                  file, &text, errors) != 0 || text.empty())
+        return -1;
+    return std::atoll(text.c_str());
+}
+
+int64_t gstreamerFrameCount(const std::string& file, std::string* errors)
+{
+    // A verbose fakesink prints a "chain" line for every buffer it is given.
+    std::string text;
+    if (runReader("gst-launch-1.0 -v filesrc location=" + shellQuote(file) +
+                      " ! avidemux ! fakesink silent=false sync=false",
+                  file, &text, errors) != 0)
+        return -1;
+    if (text.find("Got EOS") == std::string::npos) {
+        if (errors)
+            *errors += "no end of stream";
+        return -1;
+    }
+    return static_cast<int64_t>(countLines(text, "last-message = chain"));
+}
+
+int64_t mplayerFrameCount(const std::string& file, std::string* errors)
+{
+    // The md5sum output writes one line for every frame it decoded.
+    const std::string hashes = file + ".md5";
+    std::string text;
+    const int status = runReader("mplayer -really-quiet -nolirc -noconsolecontrols -nosound -benchmark -vo md5sum:outfile=" +
+                                     shellQuote(hashes) + " " + shellQuote(file) + " </dev/null",
+                                 file, &text, errors);
+    std::string lines;
+    runCommand("cat " + shellQuote(hashes), &lines);
+    std::remove(hashes.c_str());
+    if (status != 0)
+        return -1;
+    return static_cast<int64_t>(countLines(lines, " frame"));
 }

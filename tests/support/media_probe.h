@@ -1,4 +1,5 @@
-// ffprobe and ffmpeg, run on the files we write: readers nobody here wrote.
+// ffprobe and ffmpeg, GStreamer and MPlayer, run on the files we write:
+// readers nobody here wrote.
 #pragma once
 
 #include <cstdint>
@@ -33,3 +34,16 @@ std::vector<int64_t> probePositions(const std::string& file);
 // row first, in file order, keeping each frame's own timestamp.
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
                                                int height, std::string* errors = nullptr);
+
+// One frame decoded by ffmpeg, the one shown `seconds` into the file; empty
+// when there is none.
+std::vector<uint8_t> decodeFrameAt(const std::string& file, const std::string& pixelFormat, int width, int height,
+                                   double seconds, std::string* errors = nullptr);
+
+// The video frames a reader gives when it plays the file to its end, or -1
+// when it fails; `errors` gets what it complained about. ffprobe decodes
+// every frame; GStreamer demuxes them (avidemux); MPlayer decodes and
+// hashes each one.
+int64_t ffprobeFrameCount(const std::string& file, std::string* errors = nullptr);
+int64_t gstreamerFrameCount(const std::string& file, std::string* errors = nullptr);
+int64_t mplayerFrameCount(const std::string& file, std::string* errors = nullptr);

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <sys/stat.h>
 
 namespace {
 
@@ -40,61 +39,6 @@ Recorded record(const PluginFolder& folder, const Recording& recording)
         arguments.push_back(recording.thenFps);
     }
     return {folder.hostPath("out.avi"), runWinhost("record", folder, arguments)};
-}
-
-long long fileSize(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
-}
-
-// "N frames\n[D dropped\n]M MB" read back; false when it has another form.
-struct Status {
-    int frames = -1;
-    int dropped = 0;
-    long long megabytes = -1;
-};
-
-bool parseStatus(const std::string& text, Status& status)
-{
-    std::vector<std::string> lines;
-    size_t from = 0;
-    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
-        lines.push_back(text.substr(from, end - from));
-    lines.push_back(text.substr(from));
-    const auto number = [](const std::string& line, const std::string& unit, long long& value) {
-        size_t used = 0;
-        try {
-            value = std::stoll(line, &used);
-        } catch (const std::exception&) {
-            return false;
-        }
-        return line.substr(used) == unit;
-    };
-    long long frames = 0, dropped = 0;
-    if (lines.size() < 2 || lines.size() > 3 || !number(lines.front(), " frames", frames) ||
-        !number(lines.back(), " MB", status.megabytes))
-        return false;
-    if (lines.size() == 3 && (!number(lines[1], " dropped", dropped) || dropped <= 0))
-        return false;
-    status.frames = static_cast<int>(frames);
-    status.dropped = static_cast<int>(dropped);
-    return true;
-}
-
-// The host's frame `number` in the form a decoder gives back: 24-bit
-// without byte 3, or 32-bit as it was.
-std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool raw)
-{
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-    renderAnimationFrame(pixels.data(), width, height, number);
-    std::vector<uint8_t> bytes;
-    bytes.reserve(pixels.size() * 4);
-    for (uint32_t pixel : pixels) {
-        for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
-            bytes.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
-    }
-    return bytes;
 }
 
 // Decodes every frame, reads the number each carries and checks its pixels
@@ -137,7 +81,7 @@ void expectRecordingOf(const Recorded& recorded, const Recording& recording)
     EXPECT_EQ(output.value("caption after save"), "STOP");
     EXPECT_EQ(output.value("picture altered"), "0") << "the effect changed the host's picture";
 
-    Status status;
+    RecordingStatus status;
     ASSERT_TRUE(parseStatus(output.value("status"), status)) << output.value("status");
     ASSERT_GT(status.frames, 0);
     const long long frameBytes = recording.raw ? 4ll * recording.width * recording.height
@@ -311,7 +255,7 @@ TEST(RecordingErrors, AFailedWriteShowsTheSystemsTextAndEndsTheRecording)
     EXPECT_FALSE(output.has("box 1 caption")) << "one error, one box";
     EXPECT_EQ(output.value("caption at end"), "save");
 
-    Status status;
+    RecordingStatus status;
     ASSERT_TRUE(parseStatus(output.value("status"), status)) << output.value("status");
     const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording);
     EXPECT_EQ(static_cast<int>(numbers.size()), status.frames) << "the file is closed and kept";

@@ -1,11 +1,13 @@
 #include "tests/wine/wine_host.h"
 
+#include "host/animation.h"
 #include "tests/support/media_probe.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -182,4 +184,50 @@ std::vector<RenderedFrame> renderedFrames(const ProgramOutput& output)
         }
     }
     return frames;
+}
+
+bool parseStatus(const std::string& text, RecordingStatus& status)
+{
+    std::vector<std::string> lines;
+    size_t from = 0;
+    for (size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+        lines.push_back(text.substr(from, end - from));
+    lines.push_back(text.substr(from));
+    const auto number = [](const std::string& line, const std::string& unit, long long& value) {
+        size_t used = 0;
+        try {
+            value = std::stoll(line, &used);
+        } catch (const std::exception&) {
+            return false;
+        }
+        return line.substr(used) == unit;
+    };
+    long long frames = 0, dropped = 0;
+    if (lines.size() < 2 || lines.size() > 3 || !number(lines.front(), " frames", frames) ||
+        !number(lines.back(), " MB", status.megabytes))
+        return false;
+    if (lines.size() == 3 && (!number(lines[1], " dropped", dropped) || dropped <= 0))
+        return false;
+    status.frames = static_cast<int>(frames);
+    status.dropped = static_cast<int>(dropped);
+    return true;
+}
+
+std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool raw)
+{
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+    renderAnimationFrame(pixels.data(), width, height, number);
+    std::vector<uint8_t> bytes;
+    bytes.reserve(pixels.size() * 4);
+    for (uint32_t pixel : pixels) {
+        for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
+            bytes.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
+    }
+    return bytes;
+}
+
+long long fileSize(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }

@@ -74,3 +74,19 @@ struct RenderedFrame {
     uint32_t after = 0;
 };
 std::vector<RenderedFrame> renderedFrames(const ProgramOutput& output);
+
+// The status label's "N frames\n[D dropped\n]M MB" read back; false when it
+// has another form.
+struct RecordingStatus {
+    int frames = -1;
+    int dropped = 0;
+    long long megabytes = -1;
+};
+bool parseStatus(const std::string& text, RecordingStatus& status);
+
+// The host's frame `number` in the form a decoder gives back: 24-bit
+// without byte 3, or 32-bit (RAW) as it was.
+std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool raw);
+
+// The size of a file on this machine, -1 when it is not there.
+long long fileSize(const std::string& path);
