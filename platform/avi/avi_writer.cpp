@@ -109,7 +109,7 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
     }
     // The header starts the file; setting the format again rewrites it.
     if (file_.end() != 0) {
-        status = file_.truncate(0);
+        status = file_.cutTo(0);
         if (!status.ok())
             return status;
     }
@@ -599,7 +599,7 @@ WriterStatus AviWriter::finishFile()
         fallBackToUnindexed(dataEnd, superIndexEntries);
     // Bytes of a failed write may lie past the end; cut them off, and the
     // blocks set aside beyond it with them.
-    WriterStatus trimmed = file_.truncate(file_.end());
+    WriterStatus trimmed = file_.cutTo(file_.end());
     return result.ok() ? trimmed : result;
 }
 
@@ -607,7 +607,7 @@ WriterStatus AviWriter::finishFile()
 // that cover the frames, and no claim of an index.
 void AviWriter::fallBackToUnindexed(uint64_t dataEnd, uint32_t superIndexEntries)
 {
-    file_.truncate(dataEnd);
+    file_.cutTo(dataEnd);
     if (superIndexEntries_ != superIndexEntries)
         setSuperIndexEntries(superIndexEntries);
     patchSegmentSizes(dataEnd);
