@@ -58,6 +58,10 @@ FaultVerdict FileFaults::judge(FileOperation operation, uint64_t offset, uint64_
         if (counted != plan.at)
             return {};
         return {true, reachOfAFailure(operation, offset, end), plan.code};
+    case FaultPlan::Kind::AppendsFail:
+        if (counted < plan.at || operation != FileOperation::Append)
+            return {};
+        return {true, reachOfAFailure(operation, offset, end), plan.code};
     case FaultPlan::Kind::DiskFull:
         if (counted == plan.at)
             capacity = held;

@@ -15,6 +15,7 @@ struct FaultPlan {
         None,     // count the calls, fail nothing
         Once,     // call `at` fails, every other call succeeds
         DiskFull, // from call `at` on, the file cannot grow past the space it holds then
+        AppendsFail, // from call `at` on, every append fails, space or not (a failing device)
         Kill,     // the process ends just before call `at`, as a kill would end it
     };
     Kind kind = Kind::None;

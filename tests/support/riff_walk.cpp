@@ -163,7 +163,7 @@ private:
             at = end + (u32(at + 4) & 1);
         }
         out_.segments = static_cast<int>(segments_.size());
-        if (state_ == AviState::Closed && at != bytes_.size())
+        if (state_ != AviState::Killed && at != bytes_.size())
             problem(std::to_string(bytes_.size() - at) + " bytes past the last RIFF at " + std::to_string(at));
     }
 
@@ -274,7 +274,11 @@ private:
             return;
         }
         // Every segment has its entry; a killed writer's last ones may not yet.
-        const size_t required = state_ == AviState::Killed ? 0 : segments_.size();
+        size_t required = segments_.size();
+        if (state_ == AviState::Unindexed)
+            required -= 1;
+        else if (state_ == AviState::Killed)
+            required = 0;
         if (entries < required || entries > segments_.size())
             problem(std::to_string(entries) + " super index entries for " + std::to_string(segments_.size()) +
                     " segments");

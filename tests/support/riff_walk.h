@@ -29,6 +29,7 @@ uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at);
 // each idx1 entry, each super index entry and the ix00 it points to.
 enum class AviState {
     Closed, // its writer closed it: RIFF segments and nothing else, each with its index
+    Unindexed, // closed without the last segment's index, which could not be written
     Killed, // its writer died: what the header describes holds together, though its
             // counts may lag behind its sizes and its last segments may lack their
             // indexes; bytes past the described ones are not looked at

@@ -1,7 +1,6 @@
 #include "tests/support/written_frames.h"
 
 #include "tests/support/media_probe.h"
-#include "tests/support/riff_walk.h"
 
 #include <sys/stat.h>
 
@@ -17,12 +16,12 @@ std::string listed(const std::vector<int64_t>& positions)
 
 } // namespace
 
-std::string closedFileProblems(const std::string& path, const std::vector<int64_t>& written)
+std::string closedFileProblems(const std::string& path, const std::vector<int64_t>& written, AviState state)
 {
     struct stat info {};
     if (written.empty() && stat(path.c_str(), &info) == 0 && info.st_size == 0)
         return "";
-    const AviCheck check = checkAvi(path, AviState::Closed);
+    const AviCheck check = checkAvi(path, state);
     std::string problems = check.report();
     if (check.framePositions() != written)
         problems += "the header and indexes describe frames at" + listed(check.framePositions()) + "\n";

@@ -3,10 +3,13 @@
 // exactly those frames at their positions.
 #pragma once
 
+#include "tests/support/riff_walk.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 // What is wrong with the file, or "" when it is sound. A file that never
 // got its header may be empty, when no frame was written.
-std::string closedFileProblems(const std::string& path, const std::vector<int64_t>& written);
+std::string closedFileProblems(const std::string& path, const std::vector<int64_t>& written,
+                               AviState state = AviState::Closed);

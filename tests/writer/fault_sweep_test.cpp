@@ -1,8 +1,9 @@
 // A recording that crosses several RIFF segment ends, with each of its file
-// operations failing in turn: once, or for good as a full disk does, or
-// cut short by a kill. Every closed file must hold exactly the frames the
-// writer took, described by consistent sizes, counts and indexes; every
-// killed file must hold together as far as its header describes it.
+// operations failing in turn: once, for good as a full disk does, as a
+// device whose writes all fail from then on, or cut short by a kill. Every
+// closed file must hold exactly the frames the writer took, described by
+// consistent sizes, counts and indexes; every killed file must hold
+// together as far as its header describes it.
 #include "tests/support/fault_sweep.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/riff_walk.h"
@@ -33,6 +34,8 @@ struct Variant {
     AfterFailure after;
 };
 
+// A close that cannot write the last index must still leave every frame
+// readable; any other close must succeed with every index in place.
 void sweep(avi::FaultPlan::Kind kind, int code, const Variant& variant)
 {
     SCOPED_TRACE(variant.name);
@@ -47,8 +50,11 @@ void sweep(avi::FaultPlan::Kind kind, int code, const Variant& variant)
         SCOPED_TRACE("call " + std::to_string(plan.at) + " of " + std::to_string(calls));
         const std::string path = dir.file("run.avi");
         const FaultedRecording recording = recordWithFaults(path, plan, variant.after);
-        const std::string problems = closedFileProblems(path, recording.written);
-        ASSERT_EQ(problems, "");
+        if (kind != avi::FaultPlan::Kind::AppendsFail) {
+            ASSERT_TRUE(recording.closed);
+        }
+        const AviState state = recording.closed ? AviState::Closed : AviState::Unindexed;
+        ASSERT_EQ(closedFileProblems(path, recording.written, state), "");
     }
 }
 
@@ -71,6 +77,12 @@ TEST(FileFailures, ADiskFillingAtAnyCallLeavesEveryFrameWrittenIndexed)
 {
     for (const Variant& variant : kVariants)
         sweep(avi::FaultPlan::Kind::DiskFull, ENOSPC, variant);
+}
+
+TEST(FileFailures, AnIndexThatCannotBeWrittenLeavesEveryFrameReadable)
+{
+    for (const Variant& variant : kVariants)
+        sweep(avi::FaultPlan::Kind::AppendsFail, EIO, variant);
 }
 
 TEST(FileFailures, AKillAtAnyCallLeavesAHeaderThatHoldsTogether)
