@@ -212,8 +212,8 @@ void AviWriter::putStreamHeader(RiffBuilder& out, const BitmapInfoHeader& bitmap
     out.end(strh);
 }
 
-// The header goes out describing itself, so a file whose writer dies
-// before its first frame reads as an empty recording.
+// The header goes out first and describing itself, so a file whose writer
+// dies before its first frame reads as an empty recording.
 WriterStatus AviWriter::startFirstSegment()
 {
     segment_ = Segment {1, 0, layout_.moviList, 0};
@@ -222,11 +222,10 @@ WriterStatus AviWriter::startFirstSegment()
     openDml_ = false;
     patchSegmentSizes(header_.size(), header_.size());
     refreshCounters();
-    WriterStatus status = makeRoom(header_.size() + closingBytes(0));
-    if (!status.ok())
-        return status;
     Slice slice {header_.data(), header_.size()};
-    status = file_.append(&slice, 1);
+    WriterStatus status = file_.append(&slice, 1);
+    if (status.ok())
+        status = makeRoom(header_.size() + closingBytes(0));
     if (!status.ok())
         return status;
     headerDirtyBegin_ = SIZE_MAX;
