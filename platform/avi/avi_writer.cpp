@@ -376,7 +376,6 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
     return WriterStatus::success();
 }
 
-
 // ---- Segments ----
 
 // Ends the current segment with its indexes and starts the next. Each
