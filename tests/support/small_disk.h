@@ -1,7 +1,8 @@
 // A small file system mounted for one test: a tmpfs, or ext4 or ext2 on a
 // loop device backed by a sparse image. Mounting needs root (and for the
-// loop file systems a free loop device and mkfs from e2fsprogs); a test
-// skips with whyNot() when it cannot have one.
+// loop file systems a free loop device and mkfs from e2fsprogs). Where ext4
+// cannot be mounted a tmpfs, which also sets blocks aside, stands in and
+// says so on stderr; a test skips with whyNot() when it has neither.
 #pragma once
 
 #include "tests/support/test_support.h"
