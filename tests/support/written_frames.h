@@ -1,7 +1,6 @@
 // A closed file checked against the frames its writer took: our own walk of
 // its header and indexes (riff_walk.h) and ffmpeg's demuxer must each find
-// exactly those frames at their positions, and the file must hold no
-// space past its end.
+// exactly those frames at their positions.
 #pragma once
 
 #include "tests/support/riff_walk.h"
