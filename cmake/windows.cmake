@@ -30,7 +30,7 @@ target_include_directories(winhost PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(winhost PRIVATE user32 gdi32 winmm kernel32)
 
 # Our writer's AVIFile functions driven straight, with a small segment size.
-add_executable(writer_probe host/windows/writer_probe.cpp host/animation.cpp)
+add_executable(writer_probe host/windows/writer_probe.cpp host/animation.cpp tests/support/fault_sweep.cpp)
 target_link_libraries(writer_probe PRIVATE avifile_shim kernel32)
 
 # The tests run on this machine and drive these programs under Wine, on an

@@ -75,6 +75,9 @@ public:
     int rawModeActive;                   // lock
 
     int64_t expectedFrames = 0;          // lock
+    // The tick at which a call with nothing to write last let the writer
+    // patch its header (recording/frame_path.cpp).
+    uint32_t lastKeepTick = 0;           // lock
 
     // Start, stop and the frame write never overlap, whichever threads the
     // host calls them on.

@@ -82,8 +82,15 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
     effect.lastTick = now;
 
     const int index = framePosition(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
-    if (index == effect.lastFrameIndex)
+    if (index == effect.lastFrameIndex) {
+        // About once a second, a call with nothing to write lets the writer
+        // describe what it wrote, in case no frame comes for a while.
+        if (now - effect.lastKeepTick >= 1000) {
+            effect.lastKeepTick = now;
+            AviStreamKeepCurrent(effect.aviStream);
+        }
         return;
+    }
     effect.lastFrameIndex = index;
     // Without a framebuffer there is nothing to read; the position stays empty.
     if (!framebuffer)

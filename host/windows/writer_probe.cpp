@@ -6,8 +6,14 @@
 //     RIFF segments of at most SEGMENT_BYTES.
 //   writer_probe errors DIR
 //     provokes each refusal and prints its code and the system's text.
+//   writer_probe sweep DIR once|full
+//     records the fault sweep's recording (tests/support/fault_sweep.h) once
+//     for every file operation, that call failing (once, or as a full disk
+//     from then on), into DIR\sweep-N.avi, and prints how many frames it
+//     wrote and their positions.
 #include "host/animation.h"
 #include "platform/windows/avifile_shim.h"
+#include "tests/support/fault_sweep.h"
 
 #include <vfw.h>
 
@@ -142,6 +148,25 @@ int errors(const std::string& dir)
     return 0;
 }
 
+// Reservation stays off here when the system cannot set blocks aside, as under Wine.
+int sweep(const std::string& dir, const std::string& kind)
+{
+    avi::FaultPlan plan;
+    const uint64_t calls = recordWithFaults(dir + "\\sweep-0.avi", plan, AfterFailure::CarryOn).calls;
+    std::printf("calls: %llu\n", static_cast<unsigned long long>(calls));
+    plan.kind = kind == "full" ? avi::FaultPlan::Kind::DiskFull : avi::FaultPlan::Kind::Once;
+    plan.code = kind == "full" ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+    for (plan.at = 1; plan.at <= calls; ++plan.at) {
+        const std::string path = dir + "\\sweep-" + std::to_string(plan.at) + ".avi";
+        const FaultedRecording recording = recordWithFaults(path, plan, AfterFailure::CarryOn);
+        std::string written = std::to_string(recording.written.size());
+        for (int64_t position : recording.written)
+            written += " " + std::to_string(position);
+        std::printf("run %llu: %s\n", static_cast<unsigned long long>(plan.at), written.c_str());
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -152,8 +177,11 @@ int main(int argc, char** argv)
                           std::atoi(argv[6]));
     else if (argc == 3 && std::strcmp(argv[1], "errors") == 0)
         result = errors(argv[2]);
+    else if (argc == 4 && std::strcmp(argv[1], "sweep") == 0)
+        result = sweep(argv[2], argv[3]);
     else
-        std::fputs("usage: writer_probe segments OUT SEGMENT_BYTES FRAMES WIDTH HEIGHT | errors DIR\n", stderr);
+        std::fputs("usage: writer_probe segments OUT SEGMENT_BYTES FRAMES WIDTH HEIGHT | errors DIR | sweep DIR once|full\n",
+                   stderr);
     std::printf("done\n");
     return result;
 }

@@ -44,12 +44,17 @@ uint64_t superIndexBytes(uint32_t capacity)
 
 } // namespace
 
-AviWriter::AviWriter(const WriterOptions& options)
-    : options_(options)
+WriterOptions withinFormatLimits(WriterOptions options)
 {
-    if (options_.superIndexCapacity < 2)
-        options_.superIndexCapacity = 2;
-    reserveAhead_ = options_.reserveAhead;
+    options.segmentLimit = std::min(options.segmentLimit, kLargestSegment);
+    options.superIndexCapacity = std::clamp(options.superIndexCapacity, 2u, kLargestSuperIndex);
+    return options;
+}
+
+AviWriter::AviWriter(const WriterOptions& options)
+    : options_(withinFormatLimits(options))
+    , leadLimit_(options_.reserveAhead)
+{
 }
 
 AviWriter::~AviWriter() { close(); }
@@ -108,8 +113,9 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
         return WriterStatus::refused(Failure::OutOfMemory);
     }
     // The header starts the file; setting the format again rewrites it.
+    headerWritten_ = false;
     if (file_.end() != 0) {
-        status = file_.truncate(0);
+        status = file_.cutTo(0);
         if (!status.ok())
             return status;
     }
@@ -206,29 +212,26 @@ void AviWriter::putStreamHeader(RiffBuilder& out, const BitmapInfoHeader& bitmap
     out.end(strh);
 }
 
+// The header goes out first and describing itself, so a file whose writer
+// dies before its first frame reads as an empty recording.
 WriterStatus AviWriter::startFirstSegment()
 {
     segment_ = Segment {1, 0, layout_.moviList, 0};
     index_.clear();
     superIndexEntries_ = 0;
     openDml_ = false;
-
-    const uint64_t ahead = std::min<uint64_t>(options_.reserveAhead, file_.sizeLimit());
-    WriterStatus status = file_.reserveUpTo(header_.size() + closingBytes(0) + ahead);
-    if (!status.ok())
-        status = file_.reserveUpTo(header_.size() + closingBytes(0));
-    if (!status.ok())
-        return status;
-    Slice slice {header_.data(), header_.size()};
-    status = file_.append(&slice, 1);
-    if (!status.ok())
-        return status;
-    patchSegmentSizes(file_.end());
+    patchSegmentSizes(header_.size(), header_.size());
     refreshCounters();
-    status = flushHeader();
+    Slice slice {header_.data(), header_.size()};
+    WriterStatus status = file_.append(&slice, 1);
+    if (status.ok())
+        status = makeRoom(header_.size() + closingBytes(0));
     if (!status.ok())
         return status;
+    headerDirtyBegin_ = SIZE_MAX;
+    headerDirtyEnd_ = 0;
     headerWritten_ = true;
+    describedEnd_ = file_.end();
     lastFlushMs_ = monotonicMilliseconds();
     return WriterStatus::success();
 }
@@ -251,23 +254,34 @@ bool AviWriter::fitsInSegment(uint64_t bytes, size_t entries) const
     return used + bytes + closingBytes(index_.size() + entries) <= options_.segmentLimit;
 }
 
-// Checks the process's file-size limit and allocates the disk blocks that
-// the chunks and the index they add will take.
-WriterStatus AviWriter::makeRoom(uint64_t bytes, size_t entries)
+// Checks the process's file-size limit and sets aside the space up to
+// `required`: what a write adds and the indexes that will describe it.
+WriterStatus AviWriter::makeRoom(uint64_t required)
 {
-    const uint64_t required = file_.end() + bytes + closingBytes(index_.size() + entries);
     if (required > file_.sizeLimit())
         return file_.sizeLimitReached();
-    const uint64_t ahead = std::max<uint64_t>(reserveAhead_, 16 * bytes);
-    // Blocks are set aside in steps of half the lead (at least eight
-    // frames), so most frames make no system call for them.
-    if (required + ahead / 2 <= file_.reservedEnd())
+    // Space is set aside in steps of half the lead, so most frames make no
+    // system call for it.
+    if (required + lead_ / 2 <= file_.reservedEnd())
         return WriterStatus::success();
-    const uint64_t generous = std::min<uint64_t>(required + ahead, file_.sizeLimit());
-    if (file_.reserveUpTo(generous).ok())
-        return WriterStatus::success();
-    // The disk is nearly full: ask for less ahead from now on.
-    reserveAhead_ /= 4;
+    return reserveWithLead(required);
+}
+
+// The lead is a guess at the frames to come. It takes at most an eighth of
+// what the disk has free, so the reserve alone never fills the disk nor
+// takes much from other programs, and a kill leaves little of it behind.
+WriterStatus AviWriter::reserveWithLead(uint64_t required)
+{
+    lead_ = std::min(leadLimit_, file_.freeSpace() / 8);
+    const uint64_t ahead = std::min(required + lead_, file_.sizeLimit());
+    if (ahead > required) {
+        if (file_.reserveUpTo(ahead).ok())
+            return WriterStatus::success();
+        // The disk refused more than it reported free (a quota, another
+        // writer): ask for less from now on.
+        leadLimit_ /= 4;
+        lead_ = 0;
+    }
     return file_.reserveUpTo(required);
 }
 
@@ -312,7 +326,7 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
 {
     const size_t entries = static_cast<size_t>(gaps) + (withFrame ? 1 : 0);
     const uint64_t bytes = kChunkHeaderSize * gaps + (withFrame ? kChunkHeaderSize + padded(size) : 0);
-    WriterStatus status = makeRoom(bytes, entries);
+    WriterStatus status = makeRoom(file_.end() + bytes + closingBytes(index_.size() + entries));
     if (!status.ok())
         return status;
     if (!index_.reserve(entries))
@@ -354,61 +368,68 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
         firstSegmentLength_ = streamLength_;
     if (withFrame)
         largestChunk_ = std::max(largestChunk_, size);
-    // A header patch that fails here is retried by the next flush and by
+    // A header patch that fails here is retried by the next one and by
     // close; the frame itself is in the file.
-    flushIfDue();
+    const uint64_t now = monotonicMilliseconds();
+    if (now - lastFlushMs_ >= options_.flushIntervalMs)
+        describe(now);
     return WriterStatus::success();
 }
 
 // ---- Segments ----
 
+// Ends the current segment with its indexes and starts the next. Each
+// step that can fail comes before anything in memory changes; when one
+// does, the file is cut back to where the segment ended.
 WriterStatus AviWriter::startNextSegment()
 {
     if (superIndexEntries_ + 2 > options_.superIndexCapacity)
         return WriterStatus::refused(Failure::FileTooLong);
-    const uint64_t required = file_.end() + closingBytes(index_.size()) + kSegmentHeaderBytes + closingBytes(0);
-    if (required > file_.sizeLimit())
-        return file_.sizeLimitReached();
-    WriterStatus status = file_.reserveUpTo(required);
+    WriterStatus status =
+        makeRoom(file_.end() + closingBytes(index_.size()) + kSegmentHeaderBytes + kStandardIndexBytes);
     if (!status.ok())
         return status;
 
-    const bool wasFirst = isFirstSegment();
-    status = finishSegment(true);
-    if (!status.ok())
-        return status;
-    if (wasFirst)
-        convertToOpenDml();
-
-    const uint64_t start = file_.end();
+    const uint64_t dataEnd = file_.end();
+    SegmentEnd end;
+    status = writeSegmentEnd(true, end);
     Slice slice {segmentHeader_.data(), segmentHeader_.size()};
-    status = file_.append(&slice, 1);
-    if (!status.ok())
+    if (status.ok())
+        status = file_.append(&slice, 1);
+    if (status.ok())
+        status = patchSegmentSizes(end.moviEnd, end.riffEnd);
+    if (!status.ok()) {
+        cutBack(dataEnd);
         return status;
-    segment_ = Segment {segment_.number + 1, start, start + kListHeaderSize, streamLength_};
+    }
+
+    describeSegmentEnd(end);
+    if (isFirstSegment())
+        convertToOpenDml();
+    segment_ = Segment {segment_.number + 1, end.riffEnd, end.riffEnd + kListHeaderSize, streamLength_};
     index_.clear();
-    refreshCounters();
-    return flushHeader();
+    // A header patch that fails here is retried by the next one.
+    describe(monotonicMilliseconds());
+    return WriterStatus::success();
 }
 
-// Ends the current segment: its ix00 (for OpenDML files) inside its movi,
-// then for the first segment the idx1, then the sizes.
-WriterStatus AviWriter::finishSegment(bool withStandardIndex)
+// Writes what ends the current segment: its ix00 (for OpenDML files)
+// inside its movi, then for the first segment the idx1.
+WriterStatus AviWriter::writeSegmentEnd(bool withStandardIndex, SegmentEnd& end)
 {
     WriterStatus status;
+    end.hasStandardIndex = withStandardIndex;
     if (withStandardIndex) {
+        end.standardIndex = file_.end();
         status = appendStandardIndex();
         if (!status.ok())
             return status;
     }
-    const uint64_t moviEnd = file_.end();
-    if (isFirstSegment()) {
+    end.moviEnd = file_.end();
+    if (isFirstSegment())
         status = appendLegacyIndex();
-        if (!status.ok())
-            return status;
-        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
-    }
-    return patchSegmentSizes(moviEnd);
+    end.riffEnd = file_.end();
+    return status;
 }
 
 // Writes a chunk of index entries through the staging buffer: `head`, then
@@ -439,32 +460,18 @@ WriterStatus AviWriter::appendIndexChunk(uint32_t id, const void* head, size_t h
 
 WriterStatus AviWriter::appendStandardIndex()
 {
-    const uint64_t chunkStart = file_.end();
     StandardIndexHeader head {};
     head.longsPerEntry = sizeof(StandardIndexEntry) / 4;
     head.indexType = kIndexOfChunks;
     head.entriesInUse = static_cast<uint32_t>(index_.size());
     head.chunkId = kFrameChunk;
     head.baseOffset = segment_.moviList + kListHeaderSize - 4;
-    WriterStatus status = appendIndexChunk(kIx00, &head, sizeof head, sizeof(StandardIndexEntry),
-                                           [](const IndexEntry& entry, uint8_t* at) {
-                                               const StandardIndexEntry out {
-                                                   entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize),
-                                                   entry.sizeAndFlags};
-                                               std::memcpy(at, &out, sizeof out);
-                                           });
-    if (!status.ok())
-        return status;
-
-    const size_t slot = layout_.superIndex + kChunkHeaderSize + sizeof(SuperIndexHeader) +
-                        sizeof(SuperIndexEntry) * superIndexEntries_;
-    updateHeader<SuperIndexEntry>(slot, [&](SuperIndexEntry& entry) {
-        entry.offset = chunkStart;
-        entry.size = static_cast<uint32_t>(file_.end() - chunkStart);
-        entry.duration = static_cast<uint32_t>(streamLength_ - segment_.firstPosition);
-    });
-    setSuperIndexEntries(superIndexEntries_ + 1);
-    return WriterStatus::success();
+    return appendIndexChunk(kIx00, &head, sizeof head, sizeof(StandardIndexEntry),
+                            [](const IndexEntry& entry, uint8_t* at) {
+                                const StandardIndexEntry out {
+                                    entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize), entry.sizeAndFlags};
+                                std::memcpy(at, &out, sizeof out);
+                            });
 }
 
 WriterStatus AviWriter::appendLegacyIndex()
@@ -477,19 +484,46 @@ WriterStatus AviWriter::appendLegacyIndex()
     });
 }
 
+// The header learns of the indexes written: the segment's super index
+// entry, and for the first segment the idx1.
+void AviWriter::describeSegmentEnd(const SegmentEnd& end)
+{
+    if (end.hasStandardIndex) {
+        const size_t slot = layout_.superIndex + kChunkHeaderSize + sizeof(SuperIndexHeader) +
+                            sizeof(SuperIndexEntry) * superIndexEntries_;
+        updateHeader<SuperIndexEntry>(slot, [&](SuperIndexEntry& entry) {
+            entry.offset = end.standardIndex;
+            entry.size = static_cast<uint32_t>(end.moviEnd - end.standardIndex);
+            entry.duration = static_cast<uint32_t>(streamLength_ - segment_.firstPosition);
+        });
+        setSuperIndexEntries(superIndexEntries_ + 1);
+    }
+    if (isFirstSegment())
+        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
+}
+
+// Undoes a segment end that failed part way: the file is cut back to its
+// data, so no piece of an index lies past the sizes, and the space the
+// index needs is set aside again.
+void AviWriter::cutBack(uint64_t end)
+{
+    file_.cutTo(end);
+    file_.reserveUpTo(end + closingBytes(index_.size()));
+}
+
 // The file outgrows its first segment: the reserved JUNK becomes the
 // OpenDML super index and the 'LIST odml' header.
 void AviWriter::convertToOpenDml()
 {
     openDml_ = true;
-    patch(layout_.superIndex, kIndx);
+    setHeaderField(layout_.superIndex, kIndx);
     updateHeader<SuperIndexHeader>(layout_.superIndex + kChunkHeaderSize, [](SuperIndexHeader& head) {
         head.longsPerEntry = sizeof(SuperIndexEntry) / 4;
         head.indexSubType = 0;
         head.indexType = kIndexOfIndexes;
         head.chunkId = kFrameChunk;
     });
-    patch(layout_.odml, kList);
+    setHeaderField(layout_.odml, kList);
 }
 
 void AviWriter::setSuperIndexEntries(uint32_t entries)
@@ -501,17 +535,9 @@ void AviWriter::setSuperIndexEntries(uint32_t entries)
 
 // ---- Patching ----
 
-// Sets a 32-bit field. The first segment's header is kept in memory and
-// written by flushHeader; later segments' headers are patched in the file.
-WriterStatus AviWriter::patch(uint64_t offset, uint32_t value)
+void AviWriter::setHeaderField(size_t at, uint32_t value)
 {
-    if (offset + 4 <= header_.size()) {
-        updateHeader<uint32_t>(static_cast<size_t>(offset), [value](uint32_t& field) { field = value; });
-        return WriterStatus::success();
-    }
-    uint8_t bytes[4];
-    putU32(bytes, value);
-    return file_.writeAt(offset, bytes, sizeof bytes);
+    updateHeader<uint32_t>(at, [value](uint32_t& field) { field = value; });
 }
 
 template<typename Record, typename Change>
@@ -525,13 +551,24 @@ void AviWriter::updateHeader(size_t at, Change change)
     headerDirtyEnd_ = std::max(headerDirtyEnd_, at + sizeof record);
 }
 
-// Makes the open segment's sizes cover everything up to the end of the file.
-WriterStatus AviWriter::patchSegmentSizes(uint64_t moviEnd)
+// Sets the open segment's RIFF and movi sizes. The first segment's lie in
+// the header in memory; a later one's are written in one piece, the outer
+// size first, so a kill never leaves the movi list running past its RIFF.
+WriterStatus AviWriter::patchSegmentSizes(uint64_t moviEnd, uint64_t riffEnd)
 {
-    WriterStatus status = patch(segment_.moviList + 4, static_cast<uint32_t>(moviEnd - segment_.moviList - kChunkHeaderSize));
-    if (!status.ok())
-        return status;
-    return patch(segment_.riff + 4, static_cast<uint32_t>(file_.end() - segment_.riff - kChunkHeaderSize));
+    const auto riffSize = static_cast<uint32_t>(riffEnd - segment_.riff - kChunkHeaderSize);
+    const auto moviSize = static_cast<uint32_t>(moviEnd - segment_.moviList - kChunkHeaderSize);
+    if (isFirstSegment()) {
+        setHeaderField(static_cast<size_t>(segment_.riff) + 4, riffSize);
+        setHeaderField(static_cast<size_t>(segment_.moviList) + 4, moviSize);
+        return WriterStatus::success();
+    }
+    uint8_t sizes[16];
+    putU32(sizes, riffSize);
+    putU32(sizes + 4, kAvix);
+    putU32(sizes + 8, kList);
+    putU32(sizes + 12, moviSize);
+    return file_.writeAt(segment_.riff + 4, sizes, sizeof sizes);
 }
 
 void AviWriter::refreshCounters()
@@ -563,16 +600,27 @@ WriterStatus AviWriter::flushHeader()
     return status;
 }
 
-WriterStatus AviWriter::flushIfDue()
+// Makes the header describe everything written: the open segment's sizes
+// first, then the counts.
+WriterStatus AviWriter::describe(uint64_t now)
 {
-    const uint64_t now = monotonicMilliseconds();
-    if (now - lastFlushMs_ < options_.flushIntervalMs)
-        return WriterStatus::success();
     lastFlushMs_ = now;
-    WriterStatus status = patchSegmentSizes(file_.end());
+    const WriterStatus sizes = patchSegmentSizes(file_.end(), file_.end());
     refreshCounters();
-    WriterStatus header = flushHeader();
-    return status.ok() ? header : status;
+    const WriterStatus header = flushHeader();
+    if (sizes.ok() && header.ok())
+        describedEnd_ = file_.end();
+    return sizes.ok() ? header : sizes;
+}
+
+WriterStatus AviWriter::keepCurrent()
+{
+    if (!file_.isOpen() || !headerWritten_ || file_.end() == describedEnd_)
+        return WriterStatus::success();
+    const uint64_t now = monotonicMilliseconds();
+    if (now - lastFlushMs_ < options_.flushIntervalMs / 2)
+        return WriterStatus::success();
+    return describe(now);
 }
 
 // ---- Closing ----
@@ -581,39 +629,57 @@ WriterStatus AviWriter::close()
 {
     if (!file_.isOpen())
         return WriterStatus::success();
-    WriterStatus result = headerWritten_ ? finishFile() : WriterStatus::success();
+    // A file that never got its header is left empty.
+    WriterStatus result = headerWritten_ ? finishFile() : file_.cutTo(0);
     WriterStatus closed = file_.close();
     headerWritten_ = false;
     return result.ok() ? closed : result;
 }
 
+// The last segment's indexes, the header, then the file cut to its end.
+// Closing is the file's last chance, so each step that fails is tried once
+// more: a write can fail for a moment.
 WriterStatus AviWriter::finishFile()
 {
     const uint64_t dataEnd = file_.end();
-    const uint32_t superIndexEntries = superIndexEntries_;
-    WriterStatus result = finishSegment(openDml_);
+    SegmentEnd end;
+    WriterStatus status = writeLastSegmentEnd(dataEnd, end);
+    if (status.ok()) {
+        status = patchSegmentSizes(end.moviEnd, end.riffEnd);
+        if (!status.ok())
+            status = patchSegmentSizes(end.moviEnd, end.riffEnd);
+    }
+    if (!status.ok())
+        return fallBackToUnindexed(dataEnd, status);
+    describeSegmentEnd(end);
     refreshCounters();
-    if (result.ok())
-        result = flushHeader();
-    if (!result.ok())
-        fallBackToUnindexed(dataEnd, superIndexEntries);
-    // Bytes of a failed write may lie past the end; cut them off, and the
-    // blocks set aside beyond it with them.
-    WriterStatus trimmed = file_.truncate(file_.end());
-    return result.ok() ? trimmed : result;
+    status = flushHeader();
+    if (!status.ok())
+        status = flushHeader();
+    WriterStatus trimmed = file_.cutTo(file_.end());
+    if (!trimmed.ok())
+        trimmed = file_.cutTo(file_.end());
+    return status.ok() ? trimmed : status;
+}
+
+WriterStatus AviWriter::writeLastSegmentEnd(uint64_t dataEnd, SegmentEnd& end)
+{
+    WriterStatus status = writeSegmentEnd(openDml_, end);
+    if (status.ok())
+        return status;
+    cutBack(dataEnd);
+    return writeSegmentEnd(openDml_, end);
 }
 
 // Without room for the index the file still reads front to back: sizes
 // that cover the frames, and no claim of an index.
-void AviWriter::fallBackToUnindexed(uint64_t dataEnd, uint32_t superIndexEntries)
+WriterStatus AviWriter::fallBackToUnindexed(uint64_t dataEnd, WriterStatus why)
 {
-    file_.truncate(dataEnd);
-    if (superIndexEntries_ != superIndexEntries)
-        setSuperIndexEntries(superIndexEntries);
-    patchSegmentSizes(dataEnd);
-    if (isFirstSegment())
-        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags; });
+    file_.cutTo(dataEnd);
+    patchSegmentSizes(dataEnd, dataEnd);
+    refreshCounters();
     flushHeader();
+    return why;
 }
 
 } // namespace avi

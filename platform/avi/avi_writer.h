@@ -12,9 +12,12 @@
 // its position. A position at or before the end is appended at the end.
 //
 // Crash safety: at most every flushInterval the header's sizes and counts
-// are patched to describe everything written so far, so a reader can walk a
-// file whose writer was killed. Closing needs no space the disk does not
-// have: the bytes the indexes will take are allocated ahead of the frames.
+// are patched to describe everything written so far (keepCurrent does it
+// for a caller with no frame to write), so a reader can walk a file whose
+// writer was killed. Closing needs no space the disk does not have: the
+// space the indexes will take is set aside before a frame is reported
+// written. A file operation that fails leaves the file as it was before the
+// step it belonged to: a segment end that fails part way is cut back.
 #pragma once
 
 #include "platform/avi/avi_format.h"
@@ -55,8 +58,14 @@ struct WriterOptions {
     uint32_t superIndexCapacity = 4096;        // most segments one file can have
     uint32_t flushIntervalMs = 1000;           // most time between header patches
     uint32_t maxGap = 1u << 20;                // most empty positions one write may add
-    uint64_t reserveAhead = uint64_t(16) << 20; // disk blocks allocated ahead of the frames
+    uint64_t reserveAhead = uint64_t(16) << 20; // most space set aside ahead of the frames
 };
+
+// A segment's sizes are 32-bit, and so is the super index chunk's.
+constexpr uint64_t kLargestSegment = uint64_t(1) << 32;
+constexpr uint32_t kLargestSuperIndex = 1u << 16;
+// The options brought within what the file format can describe.
+WriterOptions withinFormatLimits(WriterOptions options);
 
 class AviWriter {
 public:
@@ -71,6 +80,11 @@ public:
     WriterStatus setFormat(const void* format, size_t size);
     // Writes one frame at `position`; see the class comment for where it lands.
     WriterStatus writeFrame(int64_t position, const void* data, uint32_t size, bool keyFrame);
+    // Patches the header when frames have come since the last patch and half
+    // the flush interval has passed. A caller with no frame to write calls
+    // it about once a second, so a frame is in the header about a second
+    // after its write even when no frame follows.
+    WriterStatus keepCurrent();
     // Writes the indexes, patches the header and closes the file.
     WriterStatus close();
 
@@ -96,6 +110,14 @@ private:
         uint64_t firstPosition = 0;
     };
 
+    // Where the indexes that end a segment landed.
+    struct SegmentEnd {
+        bool hasStandardIndex = false;
+        uint64_t standardIndex = 0; // the ix00 chunk, at the end of movi
+        uint64_t moviEnd = 0;
+        uint64_t riffEnd = 0; // after the idx1 of the first segment
+    };
+
     // setFormat's steps.
     static WriterStatus checkFormat(const void* format, size_t size);
     void layOutHeader(const BitmapInfoHeader& bitmap, const void* format, size_t size);
@@ -106,31 +128,35 @@ private:
     bool isFirstSegment() const { return segment_.number == 1; }
     uint64_t closingBytes(size_t entries) const;
     bool fitsInSegment(uint64_t bytes, size_t entries) const;
-    WriterStatus makeRoom(uint64_t bytes, size_t entries);
+    WriterStatus makeRoom(uint64_t required);
+    WriterStatus reserveWithLead(uint64_t required);
 
     // The movi list's contents.
     WriterStatus appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame);
     WriterStatus startNextSegment();
-    WriterStatus finishSegment(bool withStandardIndex);
+    WriterStatus writeSegmentEnd(bool withStandardIndex, SegmentEnd& end);
     WriterStatus appendStandardIndex();
     WriterStatus appendLegacyIndex();
     template<typename Fill>
     WriterStatus appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, Fill fill);
+    void describeSegmentEnd(const SegmentEnd& end);
+    void cutBack(uint64_t end);
     void convertToOpenDml();
     void setSuperIndexEntries(uint32_t entries);
 
     // The header: kept in memory, patched there, written when due.
-    WriterStatus patch(uint64_t offset, uint32_t value);
+    void setHeaderField(size_t at, uint32_t value);
     template<typename Record, typename Change>
     void updateHeader(size_t at, Change change);
-    WriterStatus patchSegmentSizes(uint64_t moviEnd);
+    WriterStatus patchSegmentSizes(uint64_t moviEnd, uint64_t riffEnd);
     void refreshCounters();
     WriterStatus flushHeader();
-    WriterStatus flushIfDue();
+    WriterStatus describe(uint64_t now);
 
     // close's steps.
     WriterStatus finishFile();
-    void fallBackToUnindexed(uint64_t dataEnd, uint32_t superIndexEntries);
+    WriterStatus writeLastSegmentEnd(uint64_t dataEnd, SegmentEnd& end);
+    WriterStatus fallBackToUnindexed(uint64_t dataEnd, WriterStatus why);
 
     WriterOptions options_;
     OutputFile file_;
@@ -151,7 +177,9 @@ private:
     uint64_t firstSegmentLength_ = 0;
     uint32_t largestChunk_ = 0;
     uint64_t lastFlushMs_ = 0;
-    uint64_t reserveAhead_ = 0;
+    uint64_t describedEnd_ = 0; // what the header described when last patched
+    uint64_t leadLimit_ = 0;    // reserveAhead, cut down each time the disk refuses it
+    uint64_t lead_ = 0;         // the space set aside ahead at the last reservation
 
     std::vector<uint8_t> staging_;       // index bytes on their way to the file
     std::vector<uint8_t> segmentHeader_; // what starts every segment after the first

@@ -53,7 +53,7 @@ void exit()
 void setWriterOptions(const avi::WriterOptions& options)
 {
     platform::LockGuard guard(optionsLock);
-    writerOptions = options;
+    writerOptions = avi::withinFormatLimits(options);
 }
 
 int openFileCount() { return openFiles.load(); }
@@ -115,6 +115,14 @@ avi::WriterStatus writeSample(Stream* stream, long start, long samples, const vo
         return refused(avi::Failure::BadArgument);
     platform::LockGuard guard(stream->file->lock);
     return stream->file->writer.writeFrame(start, buffer, static_cast<uint32_t>(size), keyFrame);
+}
+
+avi::WriterStatus keepCurrent(Stream* stream)
+{
+    if (!stream || !stream->file)
+        return refused(avi::Failure::BadArgument);
+    platform::LockGuard guard(stream->file->lock);
+    return stream->file->writer.keepCurrent();
 }
 
 unsigned long releaseStream(Stream* stream)

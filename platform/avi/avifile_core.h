@@ -32,6 +32,8 @@ avi::WriterStatus open(File** file, const char* path, unsigned mode);
 avi::WriterStatus createStream(File* file, const avi::StreamHeader& header, Stream** stream);
 avi::WriterStatus setFormat(Stream* stream, long position, const void* format, long size);
 avi::WriterStatus writeSample(Stream* stream, long start, long samples, const void* buffer, long size, bool keyFrame);
+// Patches the file's header if a patch is due (AviWriter::keepCurrent).
+avi::WriterStatus keepCurrent(Stream* stream);
 unsigned long releaseStream(Stream* stream);
 unsigned long releaseFile(File* file);
 

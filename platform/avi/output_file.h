@@ -1,12 +1,15 @@
 // The file an AVI writer fills: appends at a logical end, patches earlier
-// bytes in place, and can set blocks aside so that closing never needs
-// space the disk no longer has. One implementation per target.
+// bytes in place, and sets space aside so that closing never needs space
+// the disk no longer has. output_file.cpp keeps the books and lets tests
+// fail any operation (file_faults.h); each target supplies the system
+// calls (posix_output_file.cpp, win32_output_file.cpp).
 #pragma once
 
 #include "platform/avi/writer_status.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace avi {
 
@@ -30,14 +33,19 @@ public:
     // it was; bytes that did land beyond it are overwritten or cut later.
     WriterStatus append(const Slice* slices, size_t count);
     WriterStatus writeAt(uint64_t offset, const void* data, size_t size);
-    // Cuts (or extends) the file to exactly `size` bytes and moves end() there.
-    WriterStatus truncate(uint64_t size);
-    // Makes sure disk blocks up to `end` are allocated without changing the
-    // file's size. Returns false with the OS's code when the disk is full;
-    // a file system without the feature reports success and reserves nothing.
+    // Cuts the file to `size` (at most end()), with the space set aside past
+    // it, and moves end() there. end() moves even when the system refuses
+    // the cut, so later appends overwrite what is left.
+    WriterStatus cutTo(uint64_t size);
+    // Makes sure that writes below `end` need no new space: blocks set aside
+    // past the end of the file where the file system can (the file's size
+    // stays), zeros written there where it cannot (cutTo trims them). A
+    // reservation that fails gives back whatever it took.
     WriterStatus reserveUpTo(uint64_t end);
-    // Where the blocks set aside so far end.
+    // Where the space set aside so far ends.
     uint64_t reservedEnd() const { return reservedEnd_; }
+    // Bytes the disk has left for this file.
+    uint64_t freeSpace() const;
     // The largest size this process may give a file (a resource limit), or UINT64_MAX.
     uint64_t sizeLimit() const { return sizeLimit_; }
     // The OS's own error for a write past sizeLimit().
@@ -47,11 +55,30 @@ public:
 
 private:
     static constexpr intptr_t kNoHandle = -1;
+
+    // The target's system calls.
+    WriterStatus systemCreate(const char* path);
+    WriterStatus systemWrite(uint64_t offset, const Slice* slices, size_t count);
+    WriterStatus systemSetSize(uint64_t size);
+    // Sets blocks aside up to `end` without changing the size; `unsupported`
+    // when the file system has no way to.
+    WriterStatus systemAllocate(uint64_t from, uint64_t end, bool& unsupported);
+    uint64_t systemFreeSpace() const;
+    WriterStatus systemClose();
+
+    uint64_t held() const { return end_ > reservedEnd_ ? end_ : reservedEnd_; }
+    WriterStatus writePrefix(uint64_t offset, const Slice* slices, size_t count, uint64_t bytes);
+    WriterStatus setAside(uint64_t from, uint64_t end);
+    WriterStatus allocate(uint64_t from, uint64_t end);
+    WriterStatus writeZeros(uint64_t from, uint64_t end);
+    void giveBack(uint64_t keep);
+
     intptr_t handle_ = kNoHandle;
+    std::string folder_; // where the file lies, on targets that ask a folder for its free space
     uint64_t end_ = 0;
     uint64_t reservedEnd_ = 0;
     uint64_t sizeLimit_ = UINT64_MAX;
-    bool canReserve_ = true;
+    bool allocates_ = true; // false: space is set aside by writing zeros
 };
 
 // A millisecond clock that never goes backwards, for the writer's flush schedule.

@@ -1,11 +1,11 @@
-// The AVI writer's file on POSIX systems.
+// The AVI writer's file on POSIX systems: its system calls.
 #include "platform/avi/output_file.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/statfs.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
@@ -24,35 +24,26 @@ uint64_t processSizeLimit()
     return static_cast<uint64_t>(limit.rlim_cur);
 }
 
-bool reservationUnsupported(int error)
+bool allocationUnsupported(int error)
 {
     return error == EOPNOTSUPP || error == ENOSYS || error == EINVAL || error == ENODEV || error == ESPIPE;
 }
 
 } // namespace
 
-OutputFile::~OutputFile() { close(); }
-
-WriterStatus OutputFile::create(const char* path)
+WriterStatus OutputFile::systemCreate(const char* path)
 {
-    close();
     int descriptor = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (descriptor < 0)
         return WriterStatus::system(errno);
     handle_ = descriptor;
-    end_ = 0;
-    reservedEnd_ = 0;
-    canReserve_ = true;
     sizeLimit_ = processSizeLimit();
     return WriterStatus::success();
 }
 
-WriterStatus OutputFile::append(const Slice* slices, size_t count)
+WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_t count)
 {
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
     iovec vectors[IOV_MAX];
-    uint64_t offset = end_;
     size_t next = 0;
     size_t skipInFirst = 0;
     while (next < count) {
@@ -81,75 +72,44 @@ WriterStatus OutputFile::append(const Slice* slices, size_t count)
         }
         skipInFirst += remaining;
     }
-    end_ = offset;
     return WriterStatus::success();
 }
 
-WriterStatus OutputFile::writeAt(uint64_t offset, const void* data, size_t size)
+// Cutting the file also frees the blocks fallocate set aside past its end.
+WriterStatus OutputFile::systemSetSize(uint64_t size)
 {
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t written = ::pwrite(fd(handle_), bytes, size, static_cast<off_t>(offset));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return WriterStatus::system(errno);
-        }
-        if (written == 0)
-            return WriterStatus::system(EIO);
-        bytes += written;
-        size -= static_cast<size_t>(written);
-        offset += static_cast<uint64_t>(written);
-    }
-    return WriterStatus::success();
-}
-
-WriterStatus OutputFile::truncate(uint64_t size)
-{
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
     while (::ftruncate(fd(handle_), static_cast<off_t>(size)) != 0) {
         if (errno != EINTR)
             return WriterStatus::system(errno);
     }
-    end_ = size;
-    reservedEnd_ = std::min(reservedEnd_, size);
     return WriterStatus::success();
 }
 
-WriterStatus OutputFile::reserveUpTo(uint64_t end)
+WriterStatus OutputFile::systemAllocate(uint64_t from, uint64_t end, bool& unsupported)
 {
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
-    if (!canReserve_ || end <= reservedEnd_ || end <= end_)
-        return WriterStatus::success();
-    uint64_t from = std::max(reservedEnd_, end_);
     int result;
     do {
         result = ::fallocate(fd(handle_), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from), static_cast<off_t>(end - from));
     } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        if (reservationUnsupported(errno)) {
-            canReserve_ = false;
-            return WriterStatus::success();
-        }
-        return WriterStatus::system(errno);
-    }
-    reservedEnd_ = end;
-    return WriterStatus::success();
+    if (result == 0)
+        return WriterStatus::success();
+    unsupported = allocationUnsupported(errno);
+    return WriterStatus::system(errno);
+}
+
+uint64_t OutputFile::systemFreeSpace() const
+{
+    struct statfs disk {};
+    if (::fstatfs(fd(handle_), &disk) != 0)
+        return UINT64_MAX;
+    return static_cast<uint64_t>(disk.f_bavail) * static_cast<uint64_t>(disk.f_bsize);
 }
 
 WriterStatus OutputFile::sizeLimitReached() const { return WriterStatus::system(EFBIG); }
 
-WriterStatus OutputFile::close()
+WriterStatus OutputFile::systemClose()
 {
-    if (!isOpen())
-        return WriterStatus::success();
-    int result = ::close(fd(handle_));
-    handle_ = kNoHandle;
-    if (result != 0 && errno != EINTR)
+    if (::close(fd(handle_)) != 0 && errno != EINTR)
         return WriterStatus::system(errno);
     return WriterStatus::success();
 }

@@ -1,11 +1,12 @@
-// The AVI writer's file on Windows. Every write names its offset, so the
-// handle's own file pointer never matters. Runs on Windows XP: what later
-// versions add is looked up, and done without when it is missing.
+// The AVI writer's file on Windows: its system calls. Every write names its
+// offset, so the handle's own file pointer never matters. Runs on Windows
+// XP: what later versions add is looked up, and done without when missing.
 #include "platform/avi/output_file.h"
 
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 namespace avi {
 
@@ -62,7 +63,7 @@ WriterStatus writeAll(HANDLE file, uint64_t offset, const void* data, size_t siz
     return WriterStatus::success();
 }
 
-bool reservationUnsupported(DWORD error)
+bool allocationUnsupported(DWORD error)
 {
     return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER ||
            error == ERROR_CALL_NOT_IMPLEMENTED;
@@ -70,95 +71,70 @@ bool reservationUnsupported(DWORD error)
 
 } // namespace
 
-OutputFile::~OutputFile() { close(); }
-
-WriterStatus OutputFile::create(const char* path)
+WriterStatus OutputFile::systemCreate(const char* path)
 {
-    close();
+    // The folder, with its separator, for GetDiskFreeSpaceExA.
+    const std::string name(path);
+    const size_t separator = name.find_last_of("\\/");
+    folder_.assign(name, 0, separator == std::string::npos ? 0 : separator + 1);
     HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return lastError();
     handle_ = reinterpret_cast<intptr_t>(file);
-    end_ = 0;
-    reservedEnd_ = 0;
-    canReserve_ = true;
     sizeLimit_ = UINT64_MAX;
     return WriterStatus::success();
 }
 
-WriterStatus OutputFile::append(const Slice* slices, size_t count)
+WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_t count)
 {
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
-    uint64_t offset = end_;
     for (size_t i = 0; i < count; ++i) {
         WriterStatus status = writeAll(fileHandle(handle_), offset, slices[i].data, slices[i].size);
         if (!status.ok())
             return status;
         offset += slices[i].size;
     }
-    end_ = offset;
     return WriterStatus::success();
 }
 
-WriterStatus OutputFile::writeAt(uint64_t offset, const void* data, size_t size)
+WriterStatus OutputFile::systemSetSize(uint64_t size)
 {
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
-    return writeAll(fileHandle(handle_), offset, data, size);
-}
-
-WriterStatus OutputFile::truncate(uint64_t size)
-{
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
     LARGE_INTEGER end {};
     end.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFilePointerEx(fileHandle(handle_), end, nullptr, FILE_BEGIN) || !SetEndOfFile(fileHandle(handle_)))
         return lastError();
-    end_ = size;
-    reservedEnd_ = std::min(reservedEnd_, size);
     return WriterStatus::success();
 }
 
-WriterStatus OutputFile::reserveUpTo(uint64_t end)
+// Allocation past the end of the file keeps the file's size; NTFS gives the
+// clusters back when the last handle closes.
+WriterStatus OutputFile::systemAllocate(uint64_t, uint64_t end, bool& unsupported)
 {
-    if (!isOpen())
-        return WriterStatus::refused(Failure::Closed);
-    if (!canReserve_ || end <= reservedEnd_ || end <= end_)
-        return WriterStatus::success();
     const SetFileInformationByHandleFunction setInformation = setFileInformation();
     if (!setInformation) {
-        canReserve_ = false;
-        return WriterStatus::success();
+        unsupported = true;
+        return WriterStatus::system(ERROR_CALL_NOT_IMPLEMENTED);
     }
-    // Allocation beyond the end of the file keeps the file's size; NTFS
-    // gives the clusters back when the last handle closes.
     FileAllocationInfo info {};
     info.allocationSize.QuadPart = static_cast<LONGLONG>(end);
-    if (!setInformation(fileHandle(handle_), kFileAllocationInfo, &info, sizeof info)) {
-        const DWORD error = GetLastError();
-        if (reservationUnsupported(error)) {
-            canReserve_ = false;
-            return WriterStatus::success();
-        }
-        return WriterStatus::system(static_cast<int>(error));
-    }
-    reservedEnd_ = end;
-    return WriterStatus::success();
+    if (setInformation(fileHandle(handle_), kFileAllocationInfo, &info, sizeof info))
+        return WriterStatus::success();
+    const DWORD error = GetLastError();
+    unsupported = allocationUnsupported(error);
+    return WriterStatus::system(static_cast<int>(error));
+}
+
+uint64_t OutputFile::systemFreeSpace() const
+{
+    ULARGE_INTEGER available {};
+    if (!GetDiskFreeSpaceExA(folder_.empty() ? nullptr : folder_.c_str(), &available, nullptr, nullptr))
+        return UINT64_MAX;
+    return available.QuadPart;
 }
 
 WriterStatus OutputFile::sizeLimitReached() const { return WriterStatus::system(ERROR_FILE_TOO_LARGE); }
 
-WriterStatus OutputFile::close()
-{
-    if (!isOpen())
-        return WriterStatus::success();
-    const BOOL closed = CloseHandle(fileHandle(handle_));
-    handle_ = kNoHandle;
-    return closed ? WriterStatus::success() : lastError();
-}
+WriterStatus OutputFile::systemClose() { return CloseHandle(fileHandle(handle_)) ? WriterStatus::success() : lastError(); }
 
 uint64_t monotonicMilliseconds()
 {

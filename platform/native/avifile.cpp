@@ -35,6 +35,7 @@ WIN32_NATIVE_API int NativeOpenAviFileCount() { return avifile::openFileCount();
 
 WIN32_NATIVE_API HRESULT NativeErrorFromErrno(int error) { return native::toHresult(avi::WriterStatus::system(error)); }
 
+// Values past what the format can describe are clamped by setWriterOptions.
 WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* options)
 {
     avi::WriterOptions writer;
@@ -101,6 +102,11 @@ WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samp
     }
     return native::toHresult(avifile::write(stream, start, samples, buffer, bufferSize, (flags & AVIIF_KEYFRAME) != 0,
                                             samplesWritten, bytesWritten));
+}
+
+WIN32_NATIVE_API HRESULT AviStreamKeepCurrent(PAVISTREAM stream)
+{
+    return native::toHresult(avifile::keepCurrent(stream));
 }
 
 WIN32_NATIVE_API ULONG AVIStreamRelease(PAVISTREAM stream) { return avifile::releaseStream(stream); }

@@ -25,7 +25,8 @@ WIN32_NATIVE_API void NativeUnregisterModuleResources(const void* addressInModul
 // A control's rectangle in dialog units, as its template gives it.
 WIN32_NATIVE_API BOOL NativeGetDialogUnitRect(HWND window, RECT* rect);
 
-// The AVI writer behind AVIFileOpenA. Zero fields keep the defaults.
+// The AVI writer behind AVIFileOpenA. Zero fields keep the defaults; values
+// past what the file format can describe are clamped to it.
 struct NativeAviWriterOptions {
     uint64_t segmentLimit;       // bytes per RIFF segment
     uint32_t flushIntervalMs;    // most time between header patches

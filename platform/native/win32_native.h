@@ -181,6 +181,10 @@ WIN32_NATIVE_API HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, LP
 WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize,
                                         DWORD flags, LONG* samplesWritten, LONG* bytesWritten);
 WIN32_NATIVE_API ULONG AVIStreamRelease(PAVISTREAM stream);
+// Ours, not AVIFile's: patches the file's header when frames have come
+// since the last patch and it is due, so a caller with no frame to write
+// keeps the header describing what it wrote.
+WIN32_NATIVE_API HRESULT AviStreamKeepCurrent(PAVISTREAM stream);
 WIN32_NATIVE_API ULONG AVIFileRelease(PAVIFILE file);
 
 // Multimedia timer (WINMM).

@@ -91,6 +91,8 @@ STDAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer
                                           (flags & AVIIF_KEYFRAME) != 0, samplesWritten, bytesWritten));
 }
 
+STDAPI AviStreamKeepCurrent(PAVISTREAM stream) { return toAviFileResult(avifile::keepCurrent(toStream(stream))); }
+
 STDAPI_(ULONG) AVIStreamRelease(PAVISTREAM stream) { return avifile::releaseStream(toStream(stream)); }
 
 STDAPI_(ULONG) AVIFileRelease(PAVIFILE file) { return avifile::releaseFile(toFile(file)); }

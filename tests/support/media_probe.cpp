@@ -1,5 +1,9 @@
 #include "tests/support/media_probe.h"
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -113,6 +117,30 @@ std::vector<ProbedPacket> probePackets(const std::string& file)
                         reinterpret_cast<long long*>(&packet.size)) == 2)
             packets.push_back(packet);
     }
+    return packets;
+}
+
+std::vector<ProbedPacket> demuxPackets(const std::string& file, std::string* error)
+{
+    std::vector<ProbedPacket> packets;
+    AVFormatContext* context = nullptr;
+    av_log_set_level(AV_LOG_QUIET);
+    int result = avformat_open_input(&context, file.c_str(), nullptr, nullptr);
+    if (result == 0)
+        result = avformat_find_stream_info(context, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    while (result >= 0 && packet && (result = av_read_frame(context, packet)) >= 0) {
+        if (packet->stream_index == 0)
+            packets.push_back({packet->pts, packet->size});
+        av_packet_unref(packet);
+    }
+    if (result < 0 && result != AVERROR_EOF && error) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(result, text, sizeof text);
+        *error = text;
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&context);
     return packets;
 }
 

@@ -27,6 +27,10 @@ std::string shellQuote(const std::string& text);
 
 bool probeStream(const std::string& file, ProbedStream& stream);
 std::vector<ProbedPacket> probePackets(const std::string& file);
+// The same packets read by ffmpeg's demuxer (libavformat) inside this
+// process, for tests that check hundreds of files; empty, with the reason
+// in `error`, when it cannot open the file.
+std::vector<ProbedPacket> demuxPackets(const std::string& file, std::string* error = nullptr);
 // The timestamps of every packet, which for our files are the stream positions written.
 std::vector<int64_t> probePositions(const std::string& file);
 

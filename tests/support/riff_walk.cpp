@@ -5,7 +5,7 @@
 
 namespace {
 
-uint32_t u32(const std::vector<uint8_t>& bytes, uint64_t at)
+uint32_t u32At(const std::vector<uint8_t>& bytes, uint64_t at)
 {
     return bytes[at] | (uint32_t(bytes[at + 1]) << 8) | (uint32_t(bytes[at + 2]) << 16) |
            (uint32_t(bytes[at + 3]) << 24);
@@ -17,7 +17,7 @@ bool walk(const std::vector<uint8_t>& bytes, uint64_t begin, uint64_t end, std::
     while (at + 8 <= end) {
         RiffChunk chunk;
         chunk.id.assign(reinterpret_cast<const char*>(&bytes[at]), 4);
-        chunk.size = u32(bytes, at + 4);
+        chunk.size = u32At(bytes, at + 4);
         chunk.offset = at;
         const uint64_t dataEnd = at + 8 + chunk.size;
         if (dataEnd > bytes.size())
@@ -61,7 +61,7 @@ std::vector<uint8_t> chunkData(const std::string& path, const std::string& id)
     return data;
 }
 
-uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at) { return u32(bytes, at); }
+uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at) { return u32At(bytes, at); }
 
 const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::string& id)
 {
@@ -72,4 +72,295 @@ const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::stri
             return inner;
     }
     return nullptr;
+}
+
+namespace {
+
+struct Span {
+    uint64_t offset; // of the chunk header
+    uint32_t size;   // of the data
+};
+
+// One RIFF segment as its chunks lie.
+struct Segment {
+    uint64_t moviFourcc = 0; // idx1 offsets count from here
+    std::vector<Span> frames;
+    std::vector<Span> standardIndexes;
+    bool hasLegacyIndex = false;
+    Span legacyIndex {0, 0};
+};
+
+// Data offsets of the header records; 0 when absent.
+struct Header {
+    uint64_t mainHeader = 0;
+    uint64_t streamHeader = 0;
+    uint64_t superIndex = 0;
+    uint32_t superIndexSize = 0;
+    uint64_t extendedHeader = 0;
+};
+
+class AviChecker {
+public:
+    AviChecker(const std::vector<uint8_t>& bytes, AviState state, AviCheck& out)
+        : bytes_(bytes)
+        , state_(state)
+        , out_(out)
+    {
+    }
+
+    void run()
+    {
+        walkSegments();
+        if (segments_.empty() || !header_.streamHeader || !header_.mainHeader) {
+            problem("no RIFF 'AVI ' with avih and strh");
+            return;
+        }
+        checkCounts();
+        checkLegacyIndex();
+        checkSuperIndex();
+    }
+
+private:
+    void problem(const std::string& text) { out_.problems.push_back(text); }
+    uint32_t u32(uint64_t at) const { return u32At(bytes_, at); }
+    uint64_t u64(uint64_t at) const { return u32(at) | (uint64_t(u32(at + 4)) << 32); }
+    std::string id(uint64_t at) const { return std::string(reinterpret_cast<const char*>(&bytes_[at]), 4); }
+
+    // Calls visit(id, offset, size) for each chunk in [at, end); false when they do not tile it.
+    template<typename Visit>
+    bool forEachChunk(uint64_t at, uint64_t end, const char* where, Visit visit)
+    {
+        while (at + 8 <= end) {
+            const uint32_t size = u32(at + 4);
+            if (at + 8 + size > end) {
+                problem("'" + id(at) + "' at " + std::to_string(at) + " runs past its " + where);
+                return false;
+            }
+            visit(id(at), at, size);
+            at += 8 + uint64_t(size) + (size & 1);
+        }
+        if (at != end)
+            problem(std::string("chunks do not fill their ") + where + " up to " + std::to_string(end));
+        return at == end;
+    }
+
+    void walkSegments()
+    {
+        uint64_t at = 0;
+        while (at + 12 <= bytes_.size() && id(at) == "RIFF") {
+            const uint64_t end = at + 8 + u32(at + 4);
+            const std::string type = id(at + 8);
+            if (end > bytes_.size()) {
+                problem("RIFF at " + std::to_string(at) + " runs past the end of the file");
+                return;
+            }
+            if (type != (segments_.empty() ? "AVI " : "AVIX"))
+                problem("RIFF at " + std::to_string(at) + " is '" + type + "'");
+            segments_.emplace_back();
+            forEachChunk(at + 12, end, "RIFF", [&](const std::string& chunk, uint64_t offset, uint32_t size) {
+                walkSegmentChunk(chunk, offset, size);
+            });
+            at = end + (u32(at + 4) & 1);
+        }
+        out_.segments = static_cast<int>(segments_.size());
+        if (state_ != AviState::Killed && at != bytes_.size())
+            problem(std::to_string(bytes_.size() - at) + " bytes past the last RIFF at " + std::to_string(at));
+    }
+
+    void walkSegmentChunk(const std::string& chunk, uint64_t offset, uint32_t size)
+    {
+        Segment& segment = segments_.back();
+        const std::string type = chunk == "LIST" && size >= 4 ? id(offset + 8) : "";
+        if (type == "hdrl" && segments_.size() == 1)
+            walkHeader(offset + 12, offset + 8 + size);
+        else if (type == "movi")
+            walkMovi(offset + 12, offset + 8 + size, segment);
+        else if (chunk == "idx1" && segments_.size() == 1) {
+            segment.hasLegacyIndex = true;
+            segment.legacyIndex = {offset, size};
+        } else if (chunk != "JUNK")
+            problem("unexpected '" + chunk + type + "' at " + std::to_string(offset));
+    }
+
+    void walkHeader(uint64_t at, uint64_t end)
+    {
+        forEachChunk(at, end, "hdrl", [&](const std::string& chunk, uint64_t offset, uint32_t size) {
+            const std::string type = chunk == "LIST" && size >= 4 ? id(offset + 8) : "";
+            if (chunk == "avih" && size >= 56)
+                header_.mainHeader = offset + 8;
+            else if (type == "strl" || type == "odml")
+                walkHeader(offset + 12, offset + 8 + size);
+            else if (chunk == "strh" && size >= 56)
+                header_.streamHeader = offset + 8;
+            else if (chunk == "indx" && size >= 24) {
+                header_.superIndex = offset + 8;
+                header_.superIndexSize = size;
+            } else if (chunk == "dmlh" && size >= 4)
+                header_.extendedHeader = offset + 8;
+        });
+    }
+
+    void walkMovi(uint64_t at, uint64_t end, Segment& segment)
+    {
+        segment.moviFourcc = at - 4;
+        forEachChunk(at, end, "movi", [&](const std::string& chunk, uint64_t offset, uint32_t size) {
+            if (chunk == "00db")
+                segment.frames.push_back({offset, size});
+            else if (chunk == "ix00")
+                segment.standardIndexes.push_back({offset, size});
+            else
+                problem("unexpected '" + chunk + "' in movi at " + std::to_string(offset));
+        });
+    }
+
+    // A killed writer's counts may lag behind its sizes, which it patches first.
+    void checkCount(const char* what, uint32_t count, uint64_t chunks)
+    {
+        if (count == chunks || (state_ == AviState::Killed && count < chunks))
+            return;
+        problem(std::string(what) + " " + std::to_string(count) + " for " + std::to_string(chunks) + " chunks");
+    }
+
+    void checkCounts()
+    {
+        for (const Segment& segment : segments_)
+            for (const Span& frame : segment.frames)
+                out_.chunkSizes.push_back(frame.size);
+        const uint64_t total = out_.chunkSizes.size();
+        out_.streamLength = u32(header_.streamHeader + 32);
+        checkCount("strh length", out_.streamLength, total);
+        checkCount("avih total frames", u32(header_.mainHeader + 16), segments_[0].frames.size());
+        if (header_.superIndex && header_.extendedHeader)
+            checkCount("dmlh total frames", u32(header_.extendedHeader), total);
+        const bool flagged = (u32(header_.mainHeader + 12) & 0x10) != 0;
+        if (flagged != segments_[0].hasLegacyIndex)
+            problem(flagged ? "avih claims an index the file lacks" : "idx1 without the avih index flag");
+        if (state_ == AviState::Closed && !segments_[0].hasLegacyIndex)
+            problem("no idx1");
+        if (!header_.superIndex && segments_.size() > 1)
+            problem("RIFF AVIX segments without a super index");
+    }
+
+    void checkLegacyIndex()
+    {
+        const Segment& first = segments_[0];
+        if (!first.hasLegacyIndex)
+            return;
+        const uint32_t entries = first.legacyIndex.size / 16;
+        if (entries != first.frames.size() || first.legacyIndex.size % 16 != 0) {
+            problem("idx1 of " + std::to_string(first.legacyIndex.size) + " bytes for " +
+                    std::to_string(first.frames.size()) + " chunks");
+            return;
+        }
+        for (uint32_t i = 0; i < entries; ++i) {
+            const uint64_t entry = first.legacyIndex.offset + 8 + 16 * uint64_t(i);
+            if (id(entry) != "00db" || first.moviFourcc + u32(entry + 8) != first.frames[i].offset ||
+                u32(entry + 12) != first.frames[i].size) {
+                problem("idx1 entry " + std::to_string(i) + " does not match its chunk");
+                return;
+            }
+        }
+    }
+
+    void checkSuperIndex()
+    {
+        if (!header_.superIndex)
+            return;
+        const uint64_t at = header_.superIndex;
+        const uint32_t entries = u32(at + 4);
+        if ((u32(at) & 0xFFFF) != 4 || bytes_[at + 3] != 0 || id(at + 8) != "00db" ||
+            24 + 16 * uint64_t(entries) > header_.superIndexSize) {
+            problem("indx header is malformed");
+            return;
+        }
+        // Every segment has its entry; a killed writer's last ones may not yet.
+        size_t required = segments_.size();
+        if (state_ == AviState::Unindexed)
+            required -= 1;
+        else if (state_ == AviState::Killed)
+            required = 0;
+        if (entries < required || entries > segments_.size())
+            problem(std::to_string(entries) + " super index entries for " + std::to_string(segments_.size()) +
+                    " segments");
+        uint64_t duration = 0;
+        for (uint32_t i = 0; i < entries && i < segments_.size(); ++i) {
+            const uint64_t entry = at + 24 + 16 * uint64_t(i);
+            duration += u32(entry + 12);
+            checkSuperIndexEntry(i, u64(entry), u32(entry + 8), u32(entry + 12));
+        }
+        if (entries == segments_.size() && duration != out_.chunkSizes.size())
+            problem("super index durations add up to " + std::to_string(duration) + " for " +
+                    std::to_string(out_.chunkSizes.size()) + " chunks");
+    }
+
+    void checkSuperIndexEntry(uint32_t i, uint64_t offset, uint32_t size, uint32_t duration)
+    {
+        const Segment& segment = segments_[i];
+        const std::string name = "super index entry " + std::to_string(i);
+        for (const Span& chunk : segment.standardIndexes) {
+            if (chunk.offset != offset)
+                continue;
+            if (size != chunk.size + 8 || duration != segment.frames.size())
+                problem(name + ": size " + std::to_string(size) + ", duration " + std::to_string(duration) + " for " +
+                        std::to_string(segment.frames.size()) + " chunks");
+            checkStandardIndex(chunk, segment, name);
+            return;
+        }
+        problem(name + " points to no ix00 of its segment");
+    }
+
+    void checkStandardIndex(const Span& chunk, const Segment& segment, const std::string& name)
+    {
+        const uint64_t at = chunk.offset + 8;
+        const uint32_t entries = u32(at + 4);
+        if ((u32(at) & 0xFFFF) != 2 || bytes_[at + 3] != 1 || id(at + 8) != "00db" ||
+            24 + 8 * uint64_t(entries) > chunk.size || entries != segment.frames.size()) {
+            problem(name + ": its ix00 is malformed or has " + std::to_string(entries) + " entries");
+            return;
+        }
+        const uint64_t base = u64(at + 12);
+        for (uint32_t j = 0; j < entries; ++j) {
+            const uint64_t entry = at + 24 + 8 * uint64_t(j);
+            if (base + u32(entry) - 8 != segment.frames[j].offset ||
+                (u32(entry + 4) & 0x7FFFFFFFu) != segment.frames[j].size) {
+                problem(name + ": ix00 entry " + std::to_string(j) + " does not match its chunk");
+                return;
+            }
+        }
+    }
+
+    const std::vector<uint8_t>& bytes_;
+    AviState state_;
+    AviCheck& out_;
+    std::vector<Segment> segments_;
+    Header header_;
+};
+
+} // namespace
+
+AviCheck checkAvi(const std::string& path, AviState state)
+{
+    std::ifstream file(path, std::ios::binary);
+    const std::vector<uint8_t> bytes {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    AviCheck check;
+    AviChecker(bytes, state, check).run();
+    return check;
+}
+
+std::string AviCheck::report() const
+{
+    std::string text;
+    for (size_t i = 0; i < problems.size() && i < 8; ++i)
+        text += problems[i] + "\n";
+    return text;
+}
+
+std::vector<int64_t> AviCheck::framePositions() const
+{
+    std::vector<int64_t> positions;
+    for (size_t i = 0; i < chunkSizes.size(); ++i) {
+        if (chunkSizes[i] > 0)
+            positions.push_back(static_cast<int64_t>(i));
+    }
+    return positions;
 }

@@ -23,3 +23,28 @@ const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::stri
 // The data of the first chunk with this id in the file; empty when there is none.
 std::vector<uint8_t> chunkData(const std::string& path, const std::string& id);
 uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at);
+
+// What an AVI file's header and indexes say, checked against its chunks by
+// our own walk: every RIFF and LIST size, the avih, strh and dmlh counts,
+// each idx1 entry, each super index entry and the ix00 it points to.
+enum class AviState {
+    Closed, // its writer closed it: RIFF segments and nothing else, each with its index
+    Unindexed, // closed without the last segment's index, which could not be written
+    Killed, // its writer died: what the header describes holds together, though its
+            // counts may lag behind its sizes and its last segments may lack their
+            // indexes; bytes past the described ones are not looked at
+};
+
+struct AviCheck {
+    std::vector<std::string> problems; // empty when everything agrees
+    std::vector<uint32_t> chunkSizes;  // the described '00db' chunks in file order, one per stream position
+    int segments = 0;                  // RIFF segments described
+    uint32_t streamLength = 0;         // strh dwLength
+
+    bool consistent() const { return problems.empty(); }
+    std::string report() const;
+    // Positions that hold a frame (a chunk with data); the others are empty.
+    std::vector<int64_t> framePositions() const;
+};
+
+AviCheck checkAvi(const std::string& path, AviState state);

@@ -1,6 +1,7 @@
 // The AVIFile operations as the recording relies on them, checked with
 // ffprobe and ffmpeg.
 #include "platform/native/native_host.h"
+#include "tests/support/avi_session.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/test_support.h"
 
@@ -9,87 +10,6 @@
 #include <cstring>
 
 namespace {
-
-BITMAPINFOHEADER bitmapFormat(int width, int height, int bits)
-{
-    BITMAPINFOHEADER format {};
-    format.biSize = sizeof format;
-    format.biWidth = width;
-    format.biHeight = height;
-    format.biPlanes = 1;
-    format.biBitCount = static_cast<WORD>(bits);
-    const int absHeight = height < 0 ? -height : height;
-    const int stride = bits == 32 ? width * 4 : (width * 3 + 3) & ~3;
-    format.biSizeImage = static_cast<DWORD>(stride * absHeight);
-    return format;
-}
-
-AVISTREAMINFOA videoStream(DWORD rate)
-{
-    AVISTREAMINFOA info {};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = rate;
-    info.dwQuality = 0xFFFFFFFFu;
-    std::strcpy(info.szName, "avs capture quorvane");
-    return info;
-}
-
-std::string errorText(HRESULT code)
-{
-    char* text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, static_cast<DWORD>(code),
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
-    std::string result = text ? text : "";
-    LocalFree(text);
-    return result;
-}
-
-// One file with its one video stream, as the recording opens it.
-class AviSession {
-public:
-    AviSession() { AVIFileInit(); }
-    ~AviSession()
-    {
-        release();
-        AVIFileExit();
-    }
-
-    HRESULT open(const std::string& path, const BITMAPINFOHEADER& format, DWORD rate = 25)
-    {
-        HRESULT result = AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr);
-        if (result != 0)
-            return result;
-        AVISTREAMINFOA info = videoStream(rate);
-        result = AVIFileCreateStreamA(file, &stream, &info);
-        if (result != 0)
-            return result;
-        BITMAPINFOHEADER copy = format;
-        return AVIStreamSetFormat(stream, 0, &copy, sizeof copy);
-    }
-
-    HRESULT write(LONG position, std::vector<uint8_t> bytes)
-    {
-        samples = bytesWritten = -1;
-        return AVIStreamWrite(stream, position, 1, bytes.data(), static_cast<LONG>(bytes.size()), AVIIF_KEYFRAME,
-                              &samples, &bytesWritten);
-    }
-
-    void release()
-    {
-        if (stream)
-            AVIStreamRelease(stream);
-        if (file)
-            AVIFileRelease(file);
-        stream = nullptr;
-        file = nullptr;
-    }
-
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr;
-    LONG samples = 0;
-    LONG bytesWritten = 0;
-};
 
 // A 24-bit bottom-up frame whose every pixel differs from its neighbours.
 std::vector<uint8_t> patternFrame24(int width, int height, int seed)

@@ -2,7 +2,11 @@
 // decode, with every frame written up to a second before.
 #include "host/animation.h"
 #include "platform/native/native_host.h"
+#include "tests/support/avi_session.h"
+#include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/riff_walk.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +17,7 @@
 #include <poll.h>
 #include <random>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -181,4 +186,64 @@ TEST(CrashSafety, SigkillAtRandomMomentsKeepsEveryFrameOlderThanASecond)
             ASSERT_TRUE(frame == picture) << "frame " << number;
         }
     }
+}
+
+using CrashAfterAPause = EffectTest;
+
+// The host keeps calling, but the position stops moving (the rate was set
+// to 0) for longer than a second before the kill: no frame comes to patch
+// the header, and the calls that skip must do it.
+TEST_F(CrashAfterAPause, FramesWrittenASecondBeforeAKillAreInTheHeader)
+{
+    const std::string path = dir.file("paused.avi");
+    constexpr int kFrames = 30;
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        HostFrame frame(32, 24, 1);
+        render(frame);
+        if (start(path) != 1)
+            _exit(3);
+        for (int i = 0; i < kFrames; ++i)
+            renderAfter(40, frame);
+        effect->frameRate = 0; // one more frame, at position 0, then none
+        for (int call = 0; call < 25; ++call) {
+            renderAfter(100, frame);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        raise(SIGKILL);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+    const AviCheck check = checkAvi(path, AviState::Killed);
+    EXPECT_TRUE(check.consistent()) << check.report();
+    EXPECT_EQ(check.framePositions().size(), size_t(kFrames + 1)) << "frames the header describes";
+    EXPECT_EQ(check.streamLength, check.chunkSizes.size()) << "the counts as up to date as the sizes";
+    EXPECT_EQ(probePackets(path).size(), size_t(kFrames + 1));
+}
+
+TEST(CrashSafety, AKilledRecordingHoldsLittleSpacePastItsEndUntilTheFileIsTruncated)
+{
+    SmallDisk disk(SmallDisk::Kind::Ext4, 256);
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.whyNot();
+    const std::string path = disk.file("killed.avi");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AviSession session;
+        const std::vector<uint8_t> frame(1024 * 1024 * 3, 0x33);
+        if (session.open(path, bitmapFormat(1024, 1024, 24)) != 0 || session.write(1, frame) != 0 ||
+            session.write(2, frame) != 0)
+            _exit(3);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_LE(allocatedPastEnd(path), (16 << 20) + (1 << 20)) << "at most 16 MiB ahead, and the index's blocks";
+    ASSERT_EQ(runCommand("truncate -s +0 " + shellQuote(path)), 0);
+    EXPECT_LT(allocatedPastEnd(path), 4096) << "truncating the file to its own size gives the rest back";
 }

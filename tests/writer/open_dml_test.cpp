@@ -1,5 +1,6 @@
 // Recordings longer than one RIFF segment, at segment sizes small enough
 // to test: OpenDML indexes, gaps across segment ends, both frame forms.
+#include "platform/avi/avi_writer.h"
 #include "platform/native/native_host.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/riff_walk.h"
@@ -275,4 +276,26 @@ TEST_F(SmallSegments, AFullSuperIndexRefusesMoreFramesAndKeepsTheFileValid)
     LocalFree(text);
     EXPECT_EQ(segmentsOf(path), 3);
     EXPECT_EQ(static_cast<LONG>(probePackets(path).size()), written);
+}
+
+TEST_F(SmallSegments, ASuperIndexLargerThanItsChunkCanHoldIsClampedToTheLargestThatFits)
+{
+    NativeAviWriterOptions options {0, 0, UINT32_MAX};
+    NativeSetAviWriterOptions(&options);
+    TempDir dir;
+    const std::string path = dir.file("clamped.avi");
+    {
+        Recording recording(path, 8, 4, kForms[0]);
+        ASSERT_EQ(recording.result, 0);
+        ASSERT_EQ(recording.write(1), 0);
+    }
+    const AviCheck check = checkAvi(path, AviState::Closed);
+    EXPECT_TRUE(check.consistent()) << check.report();
+    std::vector<RiffChunk> top;
+    ASSERT_TRUE(walkRiff(path, top));
+    const RiffChunk* strl = findChunk(top, "strl");
+    ASSERT_NE(strl, nullptr);
+    const RiffChunk* room = findChunk(strl->children, "JUNK");
+    ASSERT_NE(room, nullptr);
+    EXPECT_EQ(room->size, 24u + 16u * avi::kLargestSuperIndex) << "room for the super index";
 }

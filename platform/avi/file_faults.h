@@ -1,0 +1,54 @@
+// Failures on demand for the file operations of every OutputFile, so tests
+// reach each failure path of the writer on both targets. Nothing is
+// installed in the plug-in; only programs that link the writer themselves
+// (tests, writer_probe) install a plan, on one thread at a time.
+#pragma once
+
+#include <cstdint>
+
+namespace avi {
+
+enum class FileOperation : uint8_t { Append, WriteAt, Truncate, Reserve };
+
+struct FaultPlan {
+    enum class Kind : uint8_t {
+        None,     // count the calls, fail nothing
+        Once,     // call `at` fails, every other call succeeds
+        DiskFull, // from call `at` on, the file cannot grow past the space it holds then
+        AppendsFail, // from call `at` on, every append fails, space or not (a failing device)
+        Kill,     // the process ends just before call `at`, as a kill would end it
+    };
+    Kind kind = Kind::None;
+    uint64_t at = 0;      // counted from 1 over every operation of every file
+    int code = 0;         // the system's code the failure reports
+    bool noReservation = false; // the file system cannot set blocks aside
+
+    // How a process ended by a Kill plan exits.
+    static constexpr int kKilledStatus = 9;
+};
+
+// What happens to one call: whether it fails, and how far its bytes (or
+// the blocks it sets aside) get before it does.
+struct FaultVerdict {
+    bool fails = false;
+    uint64_t reach = 0; // end offset of what lands
+    int code = 0;
+};
+
+class FileFaults {
+public:
+    static void install(const FaultPlan& plan);
+    static void remove();
+    // File operations counted since install.
+    static uint64_t calls();
+
+    // For OutputFile. active() is the only cost when nothing is installed.
+    static bool active();
+    static bool reservationDisabled();
+    // The call covers [offset, end); the file holds blocks up to `held`.
+    static FaultVerdict judge(FileOperation operation, uint64_t offset, uint64_t end, uint64_t held);
+    // Free bytes for a file holding `held`, given what the system reports.
+    static uint64_t freeSpace(uint64_t systemFree, uint64_t held);
+};
+
+} // namespace avi
