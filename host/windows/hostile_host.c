@@ -13,7 +13,8 @@
 #define RUN_LIMIT_MS 60000
 /* A user who reads the box before pressing OK, while the host's timer goes on. */
 #define LATE_ANSWER_MS 300
-#define TIMER_RENDERS_MS 1500
+/* How long the host's timer goes on rendering once writes fail. */
+#define RENDER_AFTER_FAILURE_MS 1000
 #define MAX_EFFECT_BLOCKS 16
 
 /* What one case works with. */
@@ -157,8 +158,13 @@ static int deleteInBox(Session* hostile, const char* out)
 
 /* ---- timer-host ---- */
 
-static DWORD timerStart;
 static int timerRenders;
+static int writesFail;
+static DWORD writesFailSince;
+/* A frame that starts while another is still in renderFrame comes from
+   the loop of a box that frame raised. */
+static int framesUnderway;
+static int framesFromInsideABox;
 
 /* The host's window gets WM_TIMER from whichever loop runs on its thread:
    the host's own, or an error box's. */
@@ -166,28 +172,34 @@ static void CALLBACK renderOnTimer(HWND window, UINT message, UINT_PTR id, DWORD
 {
     (void)message;
     (void)time;
-    if (GetTickCount() - timerStart >= TIMER_RENDERS_MS) {
+    if (writesFail && GetTickCount() - writesFailSince >= RENDER_AFTER_FAILURE_MS) {
         KillTimer(window, id);
         timerRenders = 0;
         return;
     }
+    if (framesUnderway > 0)
+        ++framesFromInsideABox;
+    ++framesUnderway;
     renderNext(&session->renderer, session->effect, 0);
+    --framesUnderway;
 }
 
 static int timerHost(Session* hostile, const char* out)
 {
     startAnsweringBoxesAfter(LATE_ANSWER_MS, NULL);
     openEffectDialog(hostile);
-    timerStart = GetTickCount();
     timerRenders = 1;
     SetTimer(hostile->host, 1, FRAME_PERIOD_MS, renderOnTimer);
     idle(100);
     startRecording(hostile, out);
     idle(400);
+    writesFailSince = GetTickCount();
+    writesFail = 1;
     makeWritesFail(hostile->dialog);
     while (timerRenders)
         idle(10);
     idle(LATE_ANSWER_MS + 200);
+    printf("frames rendered from inside a box: %d\n", framesFromInsideABox);
     printOutcome(hostile);
     return 0;
 }
@@ -226,8 +238,9 @@ static void pumpUntilSignalled(HANDLE object)
         pumpMessages();
 }
 
-/* Without taking it: the render thread stays inside renderFrame's caption
-   update, after the recording has ended. */
+/* Waits, without taking it, for the message the render thread sends: that
+   thread then waits inside renderFrame's caption update, so the recording
+   has ended while the button still says STOP. */
 static void waitForSentMessage(void)
 {
     while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE))

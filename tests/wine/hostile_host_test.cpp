@@ -57,6 +57,7 @@ TEST(HostileHost, AHostRenderingThroughTheErrorBoxGetsOneBox)
     const HostileRun run = runCase(folder, "timer-host");
     const ProgramOutput& output = run.output;
     ASSERT_TRUE(output.finished()) << output.transcript();
+    ASSERT_GT(std::stoi(output.value("frames rendered from inside a box")), 0) << "the box's loop ran the host's timer";
     EXPECT_EQ(output.value("boxes shown"), "1") << output.transcript();
     EXPECT_EQ(output.value("most boxes open at once"), "1");
     EXPECT_EQ(output.value("caption at end"), "save");
