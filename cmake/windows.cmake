@@ -22,6 +22,9 @@ target_link_libraries(avi_output PRIVATE user32 winmm kernel32)
 # the raw slot table, as the host does.
 add_executable(winhost
     host/windows/winhost.c
+    host/windows/stand_in_host.c
+    host/windows/hostile_host.c
+    host/windows/heap_blocks.c
     host/windows/message_boxes.c
     host/windows/thiscall_check.S
     host/windows/animation_bridge.cpp
@@ -45,7 +48,7 @@ if(AVI_OUTPUT_TESTS)
     enable_testing()
     set(suites WindowsModule Registration Abi Presets Dialog Recording RecordingErrors Lifetime)
     if(AVI_OUTPUT_OWN_WRITER)
-        list(APPEND suites OwnWriter AnyLength)
+        list(APPEND suites OwnWriter AnyLength HostileHost)
         set(variant own-writer)
     else()
         list(APPEND suites LargestFile)

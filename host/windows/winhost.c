@@ -4,9 +4,10 @@
    gives the configuration dialog a real top-level window as parent, types
    into it and clicks it, renders the built-in animation in real time and
    prints what it saw as "key: value" lines. */
-#include "host/windows/animation_bridge.h"
-#include "host/windows/effect_abi.h"
+#include "host/windows/heap_blocks.h"
+#include "host/windows/hostile_host.h"
 #include "host/windows/message_boxes.h"
+#include "host/windows/stand_in_host.h"
 #include "resources/resource.h"
 
 #include <mmsystem.h>
@@ -23,167 +24,8 @@ static const char usage[] =
     "                      [--host-fps N] [--then-fps N] [--end stop|delete|resize|none] [--frames]\n"
     "                      [--until-ended] [--until-mb N]\n"
     "       winhost lifetime PATH.ape --cycles N [--out FILE]\n"
-    "       winhost show PATH.ape [--hold MS]\n";
-
-typedef struct Plugin {
-    HMODULE module;
-    RetrFunction retr;
-    CreateEffectFunction factory;
-    char* identifier;
-    int registered;
-} Plugin;
-
-static void fail(const char* what)
-{
-    printf("error: %s\n", what);
-    fflush(stdout);
-    exit(1);
-}
-
-/* Prints text in double quotes with C escapes, so that line feeds and
-   trailing blanks survive the trip. */
-static void printQuoted(const char* key, const char* text)
-{
-    const unsigned char* at;
-    printf("%s: \"", key);
-    for (at = (const unsigned char*)text; *at; ++at) {
-        if (*at == '\n')
-            fputs("\\n", stdout);
-        else if (*at == '\r')
-            fputs("\\r", stdout);
-        else if (*at == '"' || *at == '\\')
-            printf("\\%c", *at);
-        else if (*at < 0x20 || *at >= 0x7F)
-            printf("\\x%02X", *at);
-        else
-            putchar(*at);
-    }
-    fputs("\"\n", stdout);
-}
-
-static void loadPlugin(const char* path, Plugin* plugin)
-{
-    memset(plugin, 0, sizeof *plugin);
-    plugin->module = LoadLibraryA(path);
-    if (!plugin->module)
-        fail("LoadLibrary refused the plug-in");
-    plugin->retr = (RetrFunction)(void*)GetProcAddress(plugin->module, "_AVS_APE_RetrFunc");
-    if (!plugin->retr)
-        fail("no _AVS_APE_RetrFunc export");
-    plugin->registered = plugin->retr((HINSTANCE)plugin->module, &plugin->identifier, &plugin->factory);
-    if (!plugin->factory || !plugin->identifier)
-        fail("registration handed back nothing");
-}
-
-static Effect* newEffect(const Plugin* plugin)
-{
-    Effect* effect = plugin->factory(NULL);
-    if (!effect)
-        fail("the factory made no effect");
-    return effect;
-}
-
-static void deleteEffect(Effect* effect) { effect->table->deletingDestructor(effect, 1); }
-
-/* ---- the host's window and message loop ---- */
-
-static LRESULT CALLBACK hostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static HWND createHostWindow(void)
-{
-    WNDCLASSA windowClass;
-    HWND window;
-    memset(&windowClass, 0, sizeof windowClass);
-    windowClass.lpfnWndProc = hostWindowProc;
-    windowClass.hInstance = GetModuleHandleA(NULL);
-    windowClass.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-    windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = "WinHostWindow";
-    RegisterClassA(&windowClass);
-    window = CreateWindowExA(0, "WinHostWindow", "AVS", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0,
-                             420, 420, NULL, NULL, GetModuleHandleA(NULL), NULL);
-    if (!window)
-        fail("cannot create the host window");
-    return window;
-}
-
-static HWND currentDialog;
-
-static void pumpMessages(void)
-{
-    MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-        if (currentDialog && IsDialogMessageA(currentDialog, &message))
-            continue;
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-/* Pumps messages for `ms` milliseconds. */
-static void idle(DWORD ms)
-{
-    DWORD start = timeGetTime();
-    do {
-        pumpMessages();
-        Sleep(1);
-    } while (timeGetTime() - start < ms);
-}
-
-/* The host shows the child dialog in its own window. */
-static HWND openDialog(const Plugin* plugin, Effect* effect, HWND host)
-{
-    HWND dialog = effect->table->createConfigDialog(effect, (HINSTANCE)plugin->module, host);
-    if (!dialog)
-        fail("the effect gave no dialog");
-    SetWindowPos(dialog, NULL, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    ShowWindow(dialog, SW_SHOW);
-    currentDialog = dialog;
-    pumpMessages();
-    return dialog;
-}
-
-static void closeDialog(HWND dialog)
-{
-    DestroyWindow(dialog);
-    if (currentDialog == dialog)
-        currentDialog = NULL;
-    pumpMessages();
-}
-
-static void printControlText(const char* key, HWND dialog, int id)
-{
-    char text[512] = "";
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    printQuoted(key, text);
-}
-
-static void clickButton(HWND dialog, int id) { SendDlgItemMessageA(dialog, id, BM_CLICK, 0, 0); }
-
-static void commandButton(HWND dialog, int id)
-{
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
-}
-
-static void printBoxes(int from)
-{
-    int i;
-    for (i = from; i < capturedBoxCount(); ++i) {
-        const CapturedBox* box = capturedBoxAt(i);
-        char key[32];
-        sprintf(key, "box %d caption", i);
-        printQuoted(key, box->caption);
-        sprintf(key, "box %d text", i);
-        printQuoted(key, box->text);
-        printf("box %d icon: %d\n", i, box->hasIcon);
-        sprintf(key, "box %d buttons", i);
-        printQuoted(key, box->buttons);
-        printf("box %d owner: %s\n", i, box->owner ? "host window" : "none");
-    }
-}
+    "       winhost show PATH.ape [--hold MS]\n"
+    "       winhost hostile PATH.ape --out FILE --case delete-in-box|timer-host|stop-after-end\n";
 
 /* ---- commands ---- */
 
@@ -444,54 +286,6 @@ static int parseRecordOptions(int argc, char** argv, RecordOptions* options)
     return options->out != NULL;
 }
 
-typedef struct Renderer {
-    int width, height;
-    unsigned* framebuffer;
-    unsigned* rendered;
-    unsigned* output;
-    unsigned char visdata[2 * 2 * 576];
-    unsigned number;
-    int altered;
-} Renderer;
-
-static void makeRenderer(Renderer* renderer, int width, int height)
-{
-    size_t bytes = (size_t)width * (size_t)height * 4;
-    memset(renderer, 0, sizeof *renderer);
-    renderer->width = width;
-    renderer->height = height;
-    renderer->framebuffer = malloc(bytes);
-    renderer->rendered = malloc(bytes);
-    renderer->output = malloc(bytes);
-    if (!renderer->framebuffer || !renderer->rendered || !renderer->output)
-        fail("out of memory");
-}
-
-static void freeRenderer(Renderer* renderer)
-{
-    free(renderer->framebuffer);
-    free(renderer->rendered);
-    free(renderer->output);
-}
-
-/* Renders the next frame and hands it to the effect; `log` prints when the
-   call began and ended on the multimedia clock the effect reads too. */
-static void renderNext(Renderer* renderer, Effect* effect, int log)
-{
-    size_t bytes = (size_t)renderer->width * (size_t)renderer->height * 4;
-    DWORD before, after;
-    ++renderer->number;
-    renderAnimation(renderer->framebuffer, renderer->width, renderer->height, renderer->number);
-    memcpy(renderer->rendered, renderer->framebuffer, bytes);
-    before = timeGetTime();
-    effect->table->renderFrame(effect, renderer->visdata, renderer->number % 8 == 0, renderer->framebuffer,
-                               renderer->output, renderer->width, renderer->height);
-    after = timeGetTime();
-    if (memcmp(renderer->rendered, renderer->framebuffer, bytes) != 0)
-        ++renderer->altered;
-    if (log)
-        printf("frame: %u %lu %lu\n", renderer->number, (unsigned long)before, (unsigned long)after);
-}
 
 static int recordingEnded(HWND dialog)
 {
@@ -607,26 +401,6 @@ static int record(const char* path, const RecordOptions* options)
     DestroyWindow(host);
     FreeLibrary(plugin.module);
     return 0;
-}
-
-/* Bytes in use on every heap of the process. */
-static unsigned long long heapInUse(void)
-{
-    HANDLE heaps[64];
-    DWORD count = GetProcessHeaps(64, heaps), i;
-    unsigned long long total = 0;
-    for (i = 0; i < count && i < 64; ++i) {
-        PROCESS_HEAP_ENTRY entry;
-        if (!HeapLock(heaps[i]))
-            continue;
-        memset(&entry, 0, sizeof entry);
-        while (HeapWalk(heaps[i], &entry)) {
-            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
-                total += entry.cbData;
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return total;
 }
 
 /* One effect's whole life: presets, the dialog, frames and, given a file,
@@ -756,6 +530,12 @@ int main(int argc, char** argv)
     } else if (strcmp(command, "show") == 0) {
         DWORD hold = argc > 4 && strcmp(argv[3], "--hold") == 0 ? (DWORD)atoi(argv[4]) : 3000;
         result = show(path, hold);
+    } else if (strcmp(command, "hostile") == 0) {
+        result = hostile(path, argc - 3, argv + 3);
+        if (result < 0) {
+            fputs(usage, stderr);
+            result = 2;
+        }
     } else {
         fputs(usage, stderr);
     }

@@ -1,13 +1,11 @@
 // Recordings made through the dialog under Wine, decoded by ffprobe and
 // ffmpeg and compared with what the host rendered.
-#include "host/animation.h"
 #include "tests/support/media_probe.h"
 #include "tests/wine/wine_host.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <map>
 
 namespace {
@@ -39,28 +37,6 @@ Recorded record(const PluginFolder& folder, const Recording& recording)
         arguments.push_back(recording.thenFps);
     }
     return {folder.hostPath("out.avi"), runWinhost("record", folder, arguments)};
-}
-
-// Decodes every frame, reads the number each carries and checks its pixels
-// against the host's. Returns the numbers in file order.
-std::vector<uint32_t> decodedFrameNumbers(const std::string& file, const Recording& recording)
-{
-    std::string errors;
-    const auto frames = decodeFrames(file, recording.raw ? "bgra" : "bgr24", recording.width, recording.height, &errors);
-    EXPECT_TRUE(errors.empty()) << errors;
-    std::vector<uint32_t> numbers;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        uint32_t number = 0;
-        EXPECT_TRUE(readFrameNumber(frames[i].data(), recording.width, recording.height,
-                                    static_cast<size_t>(recording.width) * (recording.raw ? 4 : 3),
-                                    recording.raw ? 4 : 3, number));
-        numbers.push_back(number);
-        if (frames[i] != expectedPixels(number, recording.width, recording.height, recording.raw)) {
-            ADD_FAILURE() << "decoded frame " << i << " (host frame " << number << ") differs from what was rendered";
-            break;
-        }
-    }
-    return numbers;
 }
 
 std::vector<ProbedPacket> framePackets(const std::string& file)
@@ -102,7 +78,7 @@ void expectRecordingOf(const Recorded& recorded, const Recording& recording)
         EXPECT_EQ(packet.size, frameBytes);
     EXPECT_GE(stream.frameCount, status.frames);
 
-    const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording);
+    const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording.width, recording.height, recording.raw);
     EXPECT_EQ(static_cast<int>(numbers.size()), status.frames);
     const auto rendered = static_cast<uint32_t>(std::stoul(output.value("frames rendered")));
     for (size_t i = 0; i < numbers.size(); ++i) {
@@ -156,7 +132,7 @@ TEST(Recording, EachFrameLandsAtItsClockPosition)
         calls[frame.number] = frame;
 
     const std::vector<ProbedPacket> packets = framePackets(recorded.file);
-    const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording);
+    const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording.width, recording.height, recording.raw);
     ASSERT_EQ(packets.size(), numbers.size());
     ASSERT_FALSE(packets.empty());
     for (size_t i = 0; i < packets.size(); ++i) {
@@ -257,7 +233,7 @@ TEST(RecordingErrors, AFailedWriteShowsTheSystemsTextAndEndsTheRecording)
 
     RecordingStatus status;
     ASSERT_TRUE(parseStatus(output.value("status"), status)) << output.value("status");
-    const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording);
+    const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording.width, recording.height, recording.raw);
     EXPECT_EQ(static_cast<int>(numbers.size()), status.frames) << "the file is closed and kept";
 }
 

@@ -3,6 +3,8 @@
 #include "host/animation.h"
 #include "tests/support/media_probe.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -224,6 +226,25 @@ std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool
             bytes.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
     }
     return bytes;
+}
+
+std::vector<uint32_t> decodedFrameNumbers(const std::string& file, int width, int height, bool raw)
+{
+    std::string errors;
+    const auto frames = decodeFrames(file, raw ? "bgra" : "bgr24", width, height, &errors);
+    EXPECT_TRUE(errors.empty()) << errors;
+    std::vector<uint32_t> numbers;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        uint32_t number = 0;
+        EXPECT_TRUE(readFrameNumber(frames[i].data(), width, height, static_cast<size_t>(width) * (raw ? 4 : 3),
+                                    raw ? 4 : 3, number));
+        numbers.push_back(number);
+        if (frames[i] != expectedPixels(number, width, height, raw)) {
+            ADD_FAILURE() << "decoded frame " << i << " (host frame " << number << ") differs from what was rendered";
+            break;
+        }
+    }
+    return numbers;
 }
 
 long long fileSize(const std::string& path)

@@ -88,5 +88,10 @@ bool parseStatus(const std::string& text, RecordingStatus& status);
 // without byte 3, or 32-bit (RAW) as it was.
 std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool raw);
 
+// Decodes every frame of a recording of the host's animation, checks its
+// pixels against the host frame whose number it carries, and returns those
+// numbers in file order.
+std::vector<uint32_t> decodedFrameNumbers(const std::string& file, int width, int height, bool raw);
+
 // The size of a file on this machine, -1 when it is not there.
 long long fileSize(const std::string& path);
