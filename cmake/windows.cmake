@@ -14,7 +14,7 @@ set(CMAKE_POSITION_INDEPENDENT_CODE OFF)
 # A user has no mingw runtime: its libraries go into each binary.
 add_link_options(-static-libgcc -static-libstdc++)
 
-add_library(plugin_core OBJECT ${PLUGIN_SOURCES} platform/windows/host_effect.cpp)
+add_library(plugin_core OBJECT ${PLUGIN_SOURCES} platform/windows/host_effect.cpp platform/windows/process_barrier.cpp)
 target_include_directories(plugin_core PUBLIC ${PROJECT_SOURCE_DIR})
 
 # Our AVI writer over Win32 files, and the AVIFile functions over it.

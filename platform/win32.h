@@ -9,4 +9,4 @@
 #endif
 
 #include "platform/host_effect.h"
-#include "platform/yielding_lock.h"
+#include "platform/ticket_lock.h"

@@ -90,7 +90,7 @@ public:
 
     // Start, stop and the frame write never overlap, whichever threads
     // the host calls them on.
-    platform::YieldingLock recordingLock;
+    platform::TicketLock recordingLock;
     // Counts starts, so that a stop decided before a message box never
     // ends a recording started while the box was open.
     uint32_t recordingSerial = 0;

@@ -5,7 +5,7 @@
 
 namespace {
 
-platform::YieldingLock liveLock;
+platform::TicketLock liveLock;
 AviOutputEffect* firstLive = nullptr;
 
 } // namespace

@@ -8,10 +8,12 @@
 #include "platform/native/native_host.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 namespace {
 std::atomic<int> openFiles {0};
@@ -62,6 +64,8 @@ bool injectedFailure(const char* operation, HRESULT& code)
     return true;
 }
 
+std::atomic<DWORD> writeDelayUs {0};
+
 HRESULT refused(avi::Failure why) { return native::toHresult(avi::WriterStatus::refused(why)); }
 
 ULONG releaseFile(AviFileObject* file)
@@ -77,6 +81,11 @@ ULONG releaseFile(AviFileObject* file)
 } // namespace
 
 WIN32_NATIVE_API int NativeOpenAviFileCount() { return openFiles.load(); }
+
+WIN32_NATIVE_API void NativeSlowAviWrites(DWORD microseconds)
+{
+    writeDelayUs.store(microseconds, std::memory_order_relaxed);
+}
 
 WIN32_NATIVE_API void AVIFileInit() { initCount.fetch_add(1); }
 
@@ -179,6 +188,8 @@ WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samp
     HRESULT injected = 0;
     if (injectedFailure("AVIStreamWrite", injected))
         return injected;
+    if (const DWORD delay = writeDelayUs.load(std::memory_order_relaxed))
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
     std::lock_guard<std::mutex> guard(stream->file->lock);
     avi::WriterStatus status = stream->file->writer.writeFrame(start, buffer, static_cast<uint32_t>(bufferSize),
                                                                (flags & AVIIF_KEYFRAME) != 0);

@@ -14,4 +14,7 @@
 namespace platform {
 // GetModuleFileNameA gives backslashes; forward slashes are accepted too.
 constexpr bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
+// FlushProcessWriteBuffers where the system has it (Vista and later);
+// false where it has not.
+bool flushProcessWriteBuffers();
 } // namespace platform
