@@ -1,4 +1,5 @@
-// The ticket lock's slow path: waiting for a turn, and waking sleepers.
+// The ticket lock's slow path: waiting for a turn, and waking the thread
+// whose turn it is.
 #include "platform/ticket_lock.h"
 
 namespace platform {
@@ -13,86 +14,88 @@ constexpr int kSpins = 1000;
 // wake can be missed in a narrow race, so sleepers look again this often.
 constexpr DWORD kRecheckMs = 1;
 
+// A value for a slot's sleeper that no ticket waiting in that slot can have.
+uint32_t nobodyIn(uint32_t ticket) { return ticket + 1; }
+
+HANDLE slotEvent(std::atomic<HANDLE>& slot)
+{
+    HANDLE event = slot.load(std::memory_order_acquire);
+    if (event)
+        return event;
+    HANDLE made = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!made)
+        return nullptr;
+    if (slot.compare_exchange_strong(event, made, std::memory_order_acq_rel))
+        return made;
+    CloseHandle(made);
+    return event;
+}
+
 } // namespace
+
+TicketLock::TicketLock()
+{
+    for (uint32_t slot = 0; slot < kSlots; ++slot)
+        slots_[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
+}
 
 TicketLock::~TicketLock()
 {
-    if (HANDLE wake = wake_.load(std::memory_order_acquire))
-        CloseHandle(wake);
-}
-
-HANDLE TicketLock::wakeSemaphore()
-{
-    HANDLE wake = wake_.load(std::memory_order_acquire);
-    if (wake)
-        return wake;
-    HANDLE made = CreateSemaphoreA(nullptr, 0, 0x7FFFFFFF, nullptr);
-    if (!made)
-        return nullptr;
-    if (wake_.compare_exchange_strong(wake, made, std::memory_order_acq_rel))
-        return made;
-    CloseHandle(made);
-    return wake;
+    for (Slot& slot : slots_) {
+        if (HANDLE event = slot.event.load(std::memory_order_acquire))
+            CloseHandle(event);
+    }
 }
 
 void TicketLock::waitForTurn(uint32_t ticket)
 {
     for (int spin = 0; spin < kSpins; ++spin) {
-        if (serving_.load(std::memory_order_acquire) == ticket)
+        if (isServing(ticket))
             return;
         YieldProcessor();
     }
-    if (HANDLE wake = wakeSemaphore()) {
-        sleepUntilServing(ticket, wake);
-        return;
-    }
-    while (serving_.load(std::memory_order_acquire) != ticket) // no semaphore to be had
-        Sleep(1);
-}
-
-// Every sleeper counts itself in sleepers_ before it sleeps; a releasing
-// thread that sees a count moves it into the semaphore, one wake per
-// sleeper, and each woken sleeper looks at serving_ again. A sleeper runs a
-// barrier on every thread of the process between counting itself and its
-// last look: that barrier falls either after the releasing thread's store
-// to serving_, which the look then sees, or before it, and then the
-// releasing thread's read of sleepers_, which follows its store, sees the
-// count. So no sleeper misses the turn it waits for.
-void TicketLock::sleepUntilServing(uint32_t ticket, HANDLE wake)
-{
     for (;;) {
-        sleepers_.fetch_add(1, std::memory_order_seq_cst);
+        if (ticket - serving_.load(std::memory_order_acquire) < kSlots && sleepInSlot(ticket))
+            return;
+        if (isServing(ticket))
+            return;
+        Sleep(1); // too far back for a slot, or no event to be had
+    }
+}
+
+// A sleeper puts its ticket in its slot, then runs a barrier on every
+// thread of the process before it looks at serving_ a last time. That
+// barrier falls either after the releasing thread's store to serving_,
+// which the look then sees, or before it, and then the releasing thread's
+// read of the slot, which follows its store, finds the ticket and sets the
+// slot's event. A set meant for a ticket that found its turn by itself
+// only wakes the slot's next sleeper once for nothing. False when there is
+// no event to sleep on.
+bool TicketLock::sleepInSlot(uint32_t ticket)
+{
+    Slot& slot = slots_[ticket % kSlots];
+    const HANDLE event = slotEvent(slot.event);
+    if (!event)
+        return false;
+    for (;;) {
+        slot.sleeper.store(ticket, std::memory_order_seq_cst);
         const bool ordered = flushProcessWriteBuffers();
-        if (serving_.load(std::memory_order_acquire) == ticket) {
-            // A releasing thread may have counted us meanwhile; then its wake is ours to take.
-            if (!withdrawSleeper())
-                WaitForSingleObject(wake, INFINITE);
-            return;
-        }
-        if (WaitForSingleObject(wake, ordered ? INFINITE : kRecheckMs) != WAIT_OBJECT_0 && !withdrawSleeper())
-            WaitForSingleObject(wake, INFINITE);
-        if (serving_.load(std::memory_order_acquire) == ticket)
-            return;
+        if (isServing(ticket))
+            break;
+        WaitForSingleObject(event, ordered ? INFINITE : kRecheckMs);
+        if (isServing(ticket))
+            break;
     }
+    slot.sleeper.store(nobodyIn(ticket), std::memory_order_relaxed);
+    return true;
 }
 
-// Takes one sleeper back out of the count; false when a releasing thread
-// has moved them all into the semaphore, so a wake waits there.
-bool TicketLock::withdrawSleeper()
+void TicketLock::wake(uint32_t turn)
 {
-    uint32_t count = sleepers_.load(std::memory_order_relaxed);
-    while (count != 0) {
-        if (sleepers_.compare_exchange_weak(count, count - 1, std::memory_order_relaxed))
-            return true;
-    }
-    return false;
-}
-
-void TicketLock::wakeSleepers()
-{
-    const uint32_t count = sleepers_.exchange(0, std::memory_order_acq_rel);
-    if (count != 0)
-        ReleaseSemaphore(wake_.load(std::memory_order_acquire), static_cast<LONG>(count), nullptr);
+    Slot& slot = slots_[turn % kSlots];
+    // Read again with acquire: the sleeper made the event before it took the slot.
+    if (slot.sleeper.load(std::memory_order_acquire) == turn)
+        SetEvent(slot.event.load(std::memory_order_acquire));
 }
 
 } // namespace platform

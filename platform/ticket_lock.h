@@ -3,8 +3,9 @@
 // releasing it one store, which keeps the per-frame path cheap. Threads
 // are served in the order they asked (tickets), so a thread that lets go
 // and asks again at once queues behind a thread already waiting: the lock
-// passes straight to the waiter. A waiter spins briefly, then sleeps on a
-// semaphore until its turn comes, since the holder may be writing a frame.
+// passes straight to the waiter. A waiter spins briefly, then sleeps until
+// its turn comes, since the holder may be writing a frame; the releasing
+// thread wakes exactly the thread whose turn it is.
 //
 // The lock must not be destroyed while a thread may still be inside
 // unlock(), as with any mutex.
@@ -19,7 +20,7 @@ namespace platform {
 
 class TicketLock {
 public:
-    TicketLock() = default;
+    TicketLock();
     ~TicketLock();
     TicketLock(const TicketLock&) = delete;
     TicketLock& operator=(const TicketLock&) = delete;
@@ -32,27 +33,35 @@ public:
     }
 
     // Only the holder writes serving_, so a plain store passes the lock on.
-    // A sleeper is either seen here or sees the store itself (see
-    // waitForTurn).
+    // A sleeper is either seen in its slot here or sees the store itself
+    // (see waitForTurn).
     void unlock()
     {
-        serving_.store(serving_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        const uint32_t turn = serving_.load(std::memory_order_relaxed) + 1;
+        serving_.store(turn, std::memory_order_release);
         std::atomic_signal_fence(std::memory_order_seq_cst); // the compiler keeps the store first
-        if (sleepers_.load(std::memory_order_relaxed) != 0)
-            wakeSleepers();
+        if (slots_[turn % kSlots].sleeper.load(std::memory_order_relaxed) == turn)
+            wake(turn);
     }
 
 private:
-    void waitForTurn(uint32_t ticket);
-    void sleepUntilServing(uint32_t ticket, HANDLE wake);
-    bool withdrawSleeper();
-    void wakeSleepers();
-    HANDLE wakeSemaphore();
+    // A sleeper waits in the slot of its ticket; the next kSlots tickets
+    // never share one. Threads further back poll instead.
+    static constexpr uint32_t kSlots = 4;
 
-    std::atomic<uint32_t> next_ {0};     // the next ticket handed out
-    std::atomic<uint32_t> serving_ {0};  // the ticket that holds the lock
-    std::atomic<uint32_t> sleepers_ {0}; // sleepers not yet given a wake
-    std::atomic<HANDLE> wake_ {nullptr}; // a semaphore, made at the first sleep
+    struct Slot {
+        std::atomic<uint32_t> sleeper {0};   // the ticket asleep here, else one that is none of this slot's
+        std::atomic<HANDLE> event {nullptr}; // auto-reset, made at the slot's first sleep
+    };
+
+    void waitForTurn(uint32_t ticket);
+    bool sleepInSlot(uint32_t ticket);
+    void wake(uint32_t turn);
+    bool isServing(uint32_t ticket) const { return serving_.load(std::memory_order_acquire) == ticket; }
+
+    std::atomic<uint32_t> next_ {0};    // the next ticket handed out
+    std::atomic<uint32_t> serving_ {0}; // the ticket that holds the lock
+    Slot slots_[kSlots];
 };
 
 class LockGuard {

@@ -1,7 +1,8 @@
-// Semaphores, waits on them, and the process-wide write barrier, as
-// KERNEL32 has them. A release while threads wait hands its units to the
-// longest waiting ones there and then, so a thread that starts waiting
-// afterwards cannot take them; units nobody waits for stay in the count.
+// Events, waits on them, and the process-wide write barrier, as KERNEL32
+// has them. An auto-reset event set while threads wait on it releases the
+// longest waiting one there and then and stays unsignalled, so a thread
+// that starts waiting afterwards cannot take that release; set while
+// nobody waits, it stays signalled until one wait takes it.
 #include "platform/native/native_host.h"
 #include "platform/native/timing.h"
 
@@ -18,15 +19,13 @@
 
 namespace {
 
-constexpr DWORD kErrorTooManyPosts = 298;
-
 struct Waiter {
     bool released = false;
 };
 
-struct Semaphore {
-    LONG count = 0;
-    LONG maximum = 0;
+struct Event {
+    bool manualReset = false;
+    bool signalled = false;
     std::deque<Waiter*> waiters; // longest waiting first
     std::condition_variable changed;
 };
@@ -34,14 +33,14 @@ struct Semaphore {
 // One lock for every object: they are few, and a wait holds it only to
 // look at its object.
 std::mutex objectLock;
-std::unordered_map<uintptr_t, std::shared_ptr<Semaphore>>& objects()
+std::unordered_map<uintptr_t, std::shared_ptr<Event>>& objects()
 {
-    static std::unordered_map<uintptr_t, std::shared_ptr<Semaphore>> all;
+    static std::unordered_map<uintptr_t, std::shared_ptr<Event>> all;
     return all;
 }
 uintptr_t lastHandle = 0x100; // never reused, like window handles
 
-std::shared_ptr<Semaphore> findSemaphore(HANDLE handle)
+std::shared_ptr<Event> findEvent(HANDLE handle)
 {
     auto found = objects().find(reinterpret_cast<uintptr_t>(handle));
     return found == objects().end() ? nullptr : found->second;
@@ -70,42 +69,53 @@ void barrierByProtectionChange()
 
 } // namespace
 
-WIN32_NATIVE_API HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCSTR name)
+WIN32_NATIVE_API HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
 {
-    // Named objects are shared between processes; we have none to share with.
-    if (name || maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) {
+    if (name) { // named events are shared between processes; we have none to share with
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    auto semaphore = std::make_shared<Semaphore>();
-    semaphore->count = initialCount;
-    semaphore->maximum = maximumCount;
+    auto event = std::make_shared<Event>();
+    event->manualReset = manualReset != FALSE;
+    event->signalled = initialState != FALSE;
     std::lock_guard<std::mutex> guard(objectLock);
     lastHandle += 4;
-    objects().emplace(lastHandle, std::move(semaphore));
+    objects().emplace(lastHandle, std::move(event));
     return reinterpret_cast<HANDLE>(lastHandle);
 }
 
-WIN32_NATIVE_API BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LONG* previousCount)
+WIN32_NATIVE_API BOOL SetEvent(HANDLE handle)
 {
     std::lock_guard<std::mutex> guard(objectLock);
-    const std::shared_ptr<Semaphore> semaphore = findSemaphore(handle);
-    if (!semaphore || releaseCount <= 0) {
-        SetLastError(semaphore ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+    const std::shared_ptr<Event> event = findEvent(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (releaseCount > semaphore->maximum - semaphore->count) {
-        SetLastError(kErrorTooManyPosts);
+    if (event->manualReset) {
+        event->signalled = true;
+        for (Waiter* waiter : event->waiters)
+            waiter->released = true;
+        event->waiters.clear();
+    } else if (!event->waiters.empty()) {
+        event->waiters.front()->released = true;
+        event->waiters.pop_front();
+    } else {
+        event->signalled = true;
+    }
+    event->changed.notify_all();
+    return TRUE;
+}
+
+WIN32_NATIVE_API BOOL ResetEvent(HANDLE handle)
+{
+    std::lock_guard<std::mutex> guard(objectLock);
+    const std::shared_ptr<Event> event = findEvent(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (previousCount)
-        *previousCount = semaphore->count;
-    for (; releaseCount > 0 && !semaphore->waiters.empty(); --releaseCount) {
-        semaphore->waiters.front()->released = true;
-        semaphore->waiters.pop_front();
-    }
-    semaphore->count += releaseCount;
-    semaphore->changed.notify_all();
+    event->signalled = false;
     return TRUE;
 }
 
@@ -113,27 +123,28 @@ WIN32_NATIVE_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
 {
     std::unique_lock<std::mutex> lock(objectLock);
     // Held here, the object outlives a CloseHandle during the wait, as on Windows.
-    const std::shared_ptr<Semaphore> semaphore = findSemaphore(handle);
-    if (!semaphore) {
+    const std::shared_ptr<Event> event = findEvent(handle);
+    if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    if (semaphore->count > 0) {
-        --semaphore->count;
+    if (event->signalled) {
+        if (!event->manualReset)
+            event->signalled = false;
         return WAIT_OBJECT_0;
     }
     if (milliseconds == 0)
         return WAIT_TIMEOUT;
     Waiter self;
-    semaphore->waiters.push_back(&self);
+    event->waiters.push_back(&self);
     if (milliseconds == INFINITE) {
-        semaphore->changed.wait(lock, [&] { return self.released; });
+        event->changed.wait(lock, [&] { return self.released; });
         return WAIT_OBJECT_0;
     }
     const auto deadline = std::chrono::steady_clock::now() + native::delayOf(milliseconds);
     while (!self.released) {
-        if (semaphore->changed.wait_until(lock, deadline) == std::cv_status::timeout && !self.released) {
-            auto& waiters = semaphore->waiters;
+        if (event->changed.wait_until(lock, deadline) == std::cv_status::timeout && !self.released) {
+            auto& waiters = event->waiters;
             waiters.erase(std::find(waiters.begin(), waiters.end(), &self));
             return WAIT_TIMEOUT;
         }

@@ -77,11 +77,12 @@ int copyText(const std::string& text, LPSTR buffer, int size)
     return static_cast<int>(length);
 }
 
-// The window and everything it parents or owns on this thread, the
-// window first, each marked as being destroyed. Windows owned from another
-// thread are not destroyed with their owner; they lose it.
+// The window and everything it parents, and owns on this thread, the
+// window first, each marked as being destroyed. Windows of another thread
+// that it owns are not destroyed with it; they lose their owner.
 void collectForDestruction(HWND window, std::vector<HWND>& tree)
 {
+    const DWORD self = GetCurrentThreadId();
     Window* record = findWindow(window);
     if (!record || record->destroying)
         return;
@@ -90,9 +91,9 @@ void collectForDestruction(HWND window, std::vector<HWND>& tree)
     const std::vector<HWND> children = record->children;
     for (HWND child : children) {
         Window* found = findWindow(child);
-        if (found && !found->child && found->thread != record->thread) {
+        if (found && !found->child && found->thread != self) {
             found->parent = nullptr;
-            auto& list = findWindow(window)->children;
+            auto& list = record->children;
             list.erase(std::remove(list.begin(), list.end(), child), list.end());
             continue;
         }

@@ -275,9 +275,9 @@ WIN32_NATIVE_API DWORD GetLastError();
 WIN32_NATIVE_API void SetLastError(DWORD error);
 WIN32_NATIVE_API void Sleep(DWORD milliseconds);
 WIN32_NATIVE_API DWORD GetCurrentThreadId();
-WIN32_NATIVE_API HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES attributes, LONG initialCount, LONG maximumCount,
-                                         LPCSTR name);
-WIN32_NATIVE_API BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LONG* previousCount);
+WIN32_NATIVE_API HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+WIN32_NATIVE_API BOOL SetEvent(HANDLE event);
+WIN32_NATIVE_API BOOL ResetEvent(HANDLE event);
 WIN32_NATIVE_API DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 WIN32_NATIVE_API BOOL CloseHandle(HANDLE object);
 WIN32_NATIVE_API void FlushProcessWriteBuffers();
