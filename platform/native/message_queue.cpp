@@ -100,8 +100,8 @@ bool nextMessage(ThreadQueue& queue, const Filter& filter, bool remove, MSG& out
     if (Timer* timer = dueTimer(queue, filter, now)) {
         out = makeMessage(timer->window, WM_TIMER, timer->id, reinterpret_cast<LPARAM>(timer->procedure));
         // Every period missed meanwhile is folded into this one message.
-        while (remove && timer->due <= now)
-            timer->due += timer->period;
+        if (remove)
+            timer->due += ((now - timer->due) / timer->period + 1) * timer->period;
         return true;
     }
     return false;
