@@ -59,7 +59,9 @@ benchmark::internal::Benchmark* registeredWarm(const std::string& name, std::fun
 void registerConversionBenchmarks();
 void registerWriterBenchmarks();
 void registerFramePathBenchmarks();
+void registerPressLatencyBenchmarks();
 
 // Median real time per iteration, in nanoseconds, of a benchmark that ran; -1 if none did.
 double medianNanoseconds(const std::string& name);
 void printRatioTables();
+void printPressLatencyTable();

@@ -1,6 +1,6 @@
 // The benchmark program: runs every benchmark (or those --benchmark_filter
 // picks), then prints each figure as a ratio to its physical limit and to
-// its peers.
+// its peers, and the latency of Save and STOP.
 //
 //   bench [--smoke] [--dir=PATH] [--frames=N] [Google Benchmark flags]
 //
@@ -162,10 +162,12 @@ int main(int argc, char** argv)
     registerConversionBenchmarks();
     registerWriterBenchmarks();
     registerFramePathBenchmarks();
+    registerPressLatencyBenchmarks();
 
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     printRatioTables();
+    printPressLatencyTable();
     return 0;
 }

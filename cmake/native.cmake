@@ -12,9 +12,13 @@ add_library(win32native SHARED
     platform/native/clock.cpp
     platform/native/dialog_template.cpp
     platform/native/kernel.cpp
+    platform/native/message_box.cpp
+    platform/native/message_queue.cpp
     platform/native/modules.cpp
     platform/native/res_file.cpp
-    platform/native/user32.cpp)
+    platform/native/sync_objects.cpp
+    platform/native/user32.cpp
+    platform/native/window_class.cpp)
 target_include_directories(win32native PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(win32native PRIVATE avi_writer ${CMAKE_DL_LIBS} Threads::Threads)
 set_target_properties(win32native PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)

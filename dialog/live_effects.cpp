@@ -1,11 +1,11 @@
 #include "dialog/live_effects.h"
 
-#include "platform/yielding_lock.h"
+#include "platform/ticket_lock.h"
 #include "plugin/avi_output_effect.h"
 
 namespace {
 
-platform::YieldingLock liveLock;
+platform::TicketLock liveLock;
 AviOutputEffect* firstLive = nullptr;
 
 } // namespace

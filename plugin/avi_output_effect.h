@@ -6,7 +6,7 @@
 #pragma once
 
 #include "platform/win32.h"
-#include "platform/yielding_lock.h"
+#include "platform/ticket_lock.h"
 #include "plugin/effect_base.h"
 #include "recording/scratch_buffer.h"
 
@@ -81,7 +81,7 @@ public:
 
     // Start, stop and the frame write never overlap, whichever threads the
     // host calls them on.
-    platform::YieldingLock recordingLock;
+    platform::TicketLock recordingLock;
 
     // The dialog's list of effects, guarded by its own lock (dialog/live_effects.cpp).
     AviOutputEffect* previousLive = nullptr;

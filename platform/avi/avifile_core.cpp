@@ -1,6 +1,6 @@
 #include "platform/avi/avifile_core.h"
 
-#include "platform/yielding_lock.h"
+#include "platform/ticket_lock.h"
 
 #include <atomic>
 #include <new>
@@ -13,7 +13,7 @@ struct File {
     {
     }
     std::atomic<unsigned long> references {1};
-    platform::YieldingLock lock;
+    platform::TicketLock lock;
     avi::AviWriter writer;
     Stream* stream = nullptr;
 };
@@ -27,7 +27,7 @@ namespace {
 
 std::atomic<int> initCount {0};
 std::atomic<int> openFiles {0};
-platform::YieldingLock optionsLock;
+platform::TicketLock optionsLock;
 avi::WriterOptions writerOptions;
 
 avi::WriterStatus refused(avi::Failure why) { return avi::WriterStatus::refused(why); }

@@ -9,8 +9,11 @@
 #include "platform/native/error_codes.h"
 #include "platform/native/native_host.h"
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -29,9 +32,16 @@ bool injectedFailure(const char* operation, HRESULT& code)
     return true;
 }
 
+std::atomic<DWORD> writeDelayUs {0};
+
 } // namespace
 
 WIN32_NATIVE_API int NativeOpenAviFileCount() { return avifile::openFileCount(); }
+
+WIN32_NATIVE_API void NativeSlowAviWrites(DWORD microseconds)
+{
+    writeDelayUs.store(microseconds, std::memory_order_relaxed);
+}
 
 WIN32_NATIVE_API HRESULT NativeErrorFromErrno(int error) { return native::toHresult(avi::WriterStatus::system(error)); }
 
@@ -100,6 +110,8 @@ WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samp
             *bytesWritten = 0;
         return injected;
     }
+    if (const DWORD delay = writeDelayUs.load(std::memory_order_relaxed))
+        std::this_thread::sleep_for(std::chrono::microseconds(delay));
     return native::toHresult(avifile::write(stream, start, samples, buffer, bufferSize, (flags & AVIIF_KEYFRAME) != 0,
                                             samplesWritten, bytesWritten));
 }

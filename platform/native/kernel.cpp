@@ -1,8 +1,10 @@
-// The KERNEL32 calls of the native layer other than modules: error texts,
-// the thread's last error and sleeping.
+// The KERNEL32 calls of the native layer other than modules and kernel
+// objects: error texts, the thread's last error and identity, and sleeping.
 #include "platform/native/error_codes.h"
 #include "platform/native/native_host.h"
+#include "platform/native/timing.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -14,15 +16,27 @@ namespace {
 
 thread_local DWORD lastError = ERROR_SUCCESS;
 
-constexpr DWORD kErrorInvalidParameter = 87;
 constexpr DWORD kErrorMessageNotFound = 317;
+
+std::atomic<bool> windowsTiming {false};
+
+// Thread ids count up and are never reused, so a new thread never finds
+// an old thread's message queue.
+std::atomic<DWORD> lastThreadId {0};
+thread_local DWORD threadId = 0;
 
 const char* win32Text(DWORD code)
 {
     switch (code) {
     case ERROR_SUCCESS:
         return "The operation completed successfully.";
-    case kErrorInvalidParameter:
+    case ERROR_ACCESS_DENIED:
+        return "Access is denied.";
+    case ERROR_INVALID_HANDLE:
+        return "The handle is invalid.";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "Not enough memory resources are available to process this command.";
+    case ERROR_INVALID_PARAMETER:
         return "The parameter is incorrect.";
     case ERROR_INSUFFICIENT_BUFFER:
         return "The data area passed to a system call is too small.";
@@ -34,6 +48,12 @@ const char* win32Text(DWORD code)
         return "Invalid window handle.";
     case ERROR_CONTROL_ID_NOT_FOUND:
         return "Control ID not found.";
+    case ERROR_CANNOT_FIND_WND_CLASS:
+        return "Cannot find window class.";
+    case ERROR_CLASS_ALREADY_EXISTS:
+        return "Class already exists.";
+    case ERROR_CLASS_DOES_NOT_EXIST:
+        return "Class does not exist.";
     case ERROR_RESOURCE_NAME_NOT_FOUND:
         return "The specified resource name cannot be found in the image file.";
     default:
@@ -77,7 +97,7 @@ WIN32_NATIVE_API DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWO
                                       va_list*)
 {
     if (!(flags & FORMAT_MESSAGE_FROM_SYSTEM) || !buffer) {
-        lastError = kErrorInvalidParameter;
+        lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
     std::string text;
@@ -89,7 +109,7 @@ WIN32_NATIVE_API DWORD FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWO
     if (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
         char* copy = static_cast<char*>(std::malloc(text.size() + 1));
         if (!copy) {
-            lastError = 8; // ERROR_NOT_ENOUGH_MEMORY
+            lastError = ERROR_NOT_ENOUGH_MEMORY;
             return 0;
         }
         std::memcpy(copy, text.c_str(), text.size() + 1);
@@ -110,13 +130,32 @@ WIN32_NATIVE_API HLOCAL LocalFree(HLOCAL memory)
     return nullptr;
 }
 
+std::chrono::nanoseconds native::delayOf(DWORD milliseconds)
+{
+    const std::chrono::nanoseconds asked = std::chrono::milliseconds(milliseconds);
+    if (!windowsTiming.load(std::memory_order_relaxed))
+        return asked;
+    return (asked + kWindowsTick - std::chrono::nanoseconds(1)) / kWindowsTick * kWindowsTick;
+}
+
+WIN32_NATIVE_API void NativeUseWindowsTiming(BOOL on) { windowsTiming.store(on != FALSE, std::memory_order_relaxed); }
+
 WIN32_NATIVE_API void Sleep(DWORD milliseconds)
 {
     if (milliseconds == 0) {
         sched_yield();
         return;
     }
-    timespec delay {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    const auto delay = native::delayOf(milliseconds);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(delay);
+    timespec left {static_cast<time_t>(seconds.count()), static_cast<long>((delay - seconds).count())};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
+}
+
+WIN32_NATIVE_API DWORD GetCurrentThreadId()
+{
+    if (threadId == 0)
+        threadId = lastThreadId.fetch_add(1, std::memory_order_relaxed) + 1;
+    return threadId;
 }

@@ -1,12 +1,19 @@
 // What the native layer offers beyond Win32 to the stand-in host and the
-// tests: where message boxes go, a clock they can drive, a look at dialog
-// templates, and the AVI writer's settings.
+// tests: where message boxes go, a clock they can drive, Windows-like
+// timing, a look at dialog templates, and the AVI writer's settings.
 #pragma once
 
 #include "platform/native/win32_native.h"
 
 // Message boxes. The sink answers in place of the user; the default one
-// prints the box to stderr and answers IDOK.
+// prints the box to stderr and answers IDOK. MessageBoxA runs a modal loop
+// as on Windows: it asks the sink when the box opens, and while the sink
+// returns 0 (not answered yet) it dispatches the calling thread's posted
+// messages and due timers, for all its windows, and asks again after each
+// one (and every few milliseconds while none comes). A sink that answers at
+// once therefore sees the box before any message is dispatched. The box
+// ends with 0, unanswered, when its owner is destroyed on its thread or
+// WM_QUIT arrives (which it posts again for the caller's loop).
 typedef int (*NativeMessageBoxSink)(void* context, HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 WIN32_NATIVE_API void NativeSetMessageBoxSink(NativeMessageBoxSink sink, void* context);
 
@@ -15,6 +22,15 @@ WIN32_NATIVE_API void NativeSetMessageBoxSink(NativeMessageBoxSink sink, void* c
 WIN32_NATIVE_API void NativeUseVirtualClock(DWORD startTick);
 WIN32_NATIVE_API void NativeUseRealClock();
 WIN32_NATIVE_API void NativeAdvanceClock(DWORD milliseconds);
+
+// Windows-like timing. Natively Sleep(1) returns after about 1 ms; on
+// Windows it lasts a whole tick of the system clock, 15.6 ms by default.
+// With this on, Sleep(n) for n > 0, finite WaitForSingleObject timeouts and
+// timer periods last a whole number of 15.625 ms ticks (Sleep(1) takes
+// 15.6 ms), so tests and benchmarks meet the delays the plug-in meets on
+// Windows. Off at start. Timers and the message box loop run on real time,
+// never on the virtual clock.
+WIN32_NATIVE_API void NativeUseWindowsTiming(BOOL on);
 
 // Modules and their resources. A module's instance handle is its load
 // address, as on Windows.
@@ -38,6 +54,10 @@ WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* op
 // "AVIFileCreateStreamA", "AVIStreamSetFormat" or "AVIStreamWrite") fail
 // with `code` without doing anything, so tests can reach every failure path.
 WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code);
+
+// Makes every AVIStreamWrite take at least `microseconds` longer, as on a
+// slow disk; 0 writes at full speed again.
+WIN32_NATIVE_API void NativeSlowAviWrites(DWORD microseconds);
 
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();

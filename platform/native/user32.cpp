@@ -1,39 +1,30 @@
-// The least window manager the configuration dialog needs: dialogs built
-// from their templates, edit, button and static controls, the messages
-// they exchange, and message boxes handed to a sink.
+// The least window manager the configuration dialog and a stand-in host
+// need: dialogs built from their templates, edit, button and static
+// controls, the messages they exchange, and destroying windows as Windows
+// does. Window classes, message queues and message boxes have files of
+// their own.
 //
 // Handles are never reused, so a destroyed window's handle stays invalid.
-// Dialog procedures are called on the calling thread with no lock held, so
-// they may call back into this layer.
+// Procedures are called on the calling thread with no lock held, so they
+// may call back into this layer, destroying windows included.
 #include "platform/native/dialog_template.h"
 #include "platform/native/native_host.h"
 #include "platform/native/resources.h"
+#include "platform/native/window_model.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+using native::findWindow;
+using native::Window;
 
 namespace {
 
 constexpr int kGwlId = -12;
 
-struct Window {
-    HWND parent = nullptr;
-    std::string className;
-    DWORD style = 0;
-    int id = 0;
-    RECT dialogUnits {};
-    std::string text;
-    UINT checkState = BST_UNCHECKED;
-    DLGPROC dialogProc = nullptr;
-    std::vector<HWND> children;
-};
-
-std::recursive_mutex modelLock;
 std::unordered_map<uintptr_t, Window>& windows()
 {
     static std::unordered_map<uintptr_t, Window> all;
@@ -41,27 +32,14 @@ std::unordered_map<uintptr_t, Window>& windows()
 }
 uintptr_t nextHandle = 0x10000;
 
-Window* find(HWND window)
-{
-    auto found = windows().find(reinterpret_cast<uintptr_t>(window));
-    return found == windows().end() ? nullptr : &found->second;
-}
-
-HWND addWindow(Window window)
-{
-    nextHandle += 4;
-    windows().emplace(nextHandle, std::move(window));
-    return reinterpret_cast<HWND>(nextHandle);
-}
-
 HWND childWithId(HWND dialog, int id)
 {
-    Window* parent = find(dialog);
+    Window* parent = findWindow(dialog);
     if (!parent)
         return nullptr;
     for (HWND child : parent->children) {
-        const Window* control = find(child);
-        if (control && static_cast<uint16_t>(control->id) == static_cast<uint16_t>(id))
+        const Window* control = findWindow(child);
+        if (control && control->child && static_cast<uint16_t>(control->id) == static_cast<uint16_t>(id))
             return child;
     }
     return nullptr;
@@ -73,33 +51,20 @@ bool isAutoCheckBox(const Window& window)
     return window.className == "Button" && (window.style & BS_TYPEMASK) == BS_AUTOCHECKBOX;
 }
 
-// Sends a message to a dialog's procedure without holding the model lock.
-INT_PTR callDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    DLGPROC proc = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> guard(modelLock);
-        const Window* window = find(dialog);
-        if (window)
-            proc = window->dialogProc;
-    }
-    return proc ? proc(dialog, message, wParam, lParam) : 0;
-}
-
 void notifyParent(HWND control, WORD code)
 {
     HWND parent = nullptr;
     int id = 0;
     {
-        std::lock_guard<std::recursive_mutex> guard(modelLock);
-        const Window* window = find(control);
+        std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+        const Window* window = findWindow(control);
         if (!window)
             return;
         parent = window->parent;
         id = window->id;
     }
     if (parent)
-        callDialogProc(parent, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
+        native::callWindowProcedure(parent, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
 }
 
 int copyText(const std::string& text, LPSTR buffer, int size)
@@ -112,17 +77,88 @@ int copyText(const std::string& text, LPSTR buffer, int size)
     return static_cast<int>(length);
 }
 
-int defaultSink(void*, HWND, LPCSTR text, LPCSTR caption, UINT)
+// The window and everything it parents, and owns on this thread, the
+// window first, each marked as being destroyed. Windows of another thread
+// that it owns are not destroyed with it; they lose their owner.
+void collectForDestruction(HWND window, std::vector<HWND>& tree)
 {
-    std::fprintf(stderr, "[message box \"%s\"] %s\n", caption ? caption : "", text ? text : "");
-    return IDOK;
+    const DWORD self = GetCurrentThreadId();
+    Window* record = findWindow(window);
+    if (!record || record->destroying)
+        return;
+    record->destroying = true;
+    tree.push_back(window);
+    const std::vector<HWND> children = record->children;
+    for (HWND child : children) {
+        Window* found = findWindow(child);
+        if (found && !found->child && found->thread != self) {
+            found->parent = nullptr;
+            auto& list = record->children;
+            list.erase(std::remove(list.begin(), list.end(), child), list.end());
+            continue;
+        }
+        collectForDestruction(child, tree);
+    }
 }
 
-std::mutex sinkLock;
-NativeMessageBoxSink messageBoxSink = defaultSink;
-void* messageBoxContext = nullptr;
+void unlinkFromParent(HWND window, HWND parent)
+{
+    if (Window* found = findWindow(parent)) {
+        auto& siblings = found->children;
+        siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
+    }
+}
 
 } // namespace
+
+std::recursive_mutex& native::windowLock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+Window* native::findWindow(HWND window)
+{
+    auto found = windows().find(reinterpret_cast<uintptr_t>(window));
+    return found == windows().end() ? nullptr : &found->second;
+}
+
+HWND native::addWindow(Window window)
+{
+    nextHandle += 4;
+    const HWND handle = reinterpret_cast<HWND>(nextHandle);
+    window.thread = GetCurrentThreadId();
+    if (Window* parent = findWindow(window.parent))
+        parent->children.push_back(handle);
+    windows().emplace(nextHandle, std::move(window));
+    return handle;
+}
+
+LRESULT native::callWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WNDPROC windowProc = nullptr;
+    DLGPROC dialogProc = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> guard(windowLock());
+        if (const Window* found = findWindow(window)) {
+            windowProc = found->windowProc;
+            dialogProc = found->dialogProc;
+        }
+    }
+    if (windowProc)
+        return windowProc(window, message, wParam, lParam);
+    return dialogProc ? dialogProc(window, message, wParam, lParam) : 0;
+}
+
+HWND native::addOwnedPopup(HWND owner, const char* className, const char* text)
+{
+    std::lock_guard<std::recursive_mutex> guard(windowLock());
+    Window popup;
+    popup.parent = findWindow(owner) ? owner : nullptr;
+    popup.className = className;
+    popup.text = text;
+    return addWindow(popup);
+}
 
 WIN32_NATIVE_API HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC dialogProc,
                                          LPARAM initParam)
@@ -136,112 +172,136 @@ WIN32_NATIVE_API HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName
     }
     HWND dialog = nullptr;
     {
-        std::lock_guard<std::recursive_mutex> guard(modelLock);
+        std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+        if (parent && !findWindow(parent)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
         Window window;
         window.parent = parent;
+        window.child = parent && (dialogTemplate.style & WS_CHILD);
         window.className = "#32770";
         window.style = dialogTemplate.style;
         window.dialogUnits = dialogTemplate.rect;
         window.text = dialogTemplate.title;
         window.dialogProc = dialogProc;
-        dialog = addWindow(window);
+        dialog = native::addWindow(window);
         for (const native::ControlTemplate& control : dialogTemplate.controls) {
             Window child;
             child.parent = dialog;
+            child.child = true;
             child.className = control.className;
             child.style = control.style;
             child.id = control.id;
             child.dialogUnits = control.rect;
             child.text = control.text;
-            HWND handle = addWindow(child);
-            find(dialog)->children.push_back(handle);
+            native::addWindow(child);
         }
     }
-    callDialogProc(dialog, WM_INITDIALOG, 0, initParam);
+    native::callWindowProcedure(dialog, WM_INITDIALOG, 0, initParam);
     return dialog;
 }
 
+// As on Windows: WM_DESTROY goes to the window, then to its children,
+// while every handle among them still works; then they all go, with their
+// posted messages and timers. Only the thread that made a window may
+// destroy it. A DestroyWindow of a window already on its way (from a
+// procedure answering WM_DESTROY) does nothing more.
 WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
 {
-    if (!IsWindow(window)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+    std::vector<HWND> tree;
+    {
+        std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+        Window* target = findWindow(window);
+        if (!target) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (target->thread != GetCurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (target->destroying)
+            return TRUE;
+        unlinkFromParent(window, target->parent);
+        collectForDestruction(window, tree);
     }
-    callDialogProc(window, WM_DESTROY, 0, 0);
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    Window* target = find(window);
-    if (!target)
-        return TRUE; // the procedure destroyed it already
-    for (HWND child : target->children)
-        windows().erase(reinterpret_cast<uintptr_t>(child));
-    if (Window* parent = find(target->parent)) {
-        auto& siblings = parent->children;
-        siblings.erase(std::remove(siblings.begin(), siblings.end(), window), siblings.end());
+    for (HWND each : tree)
+        native::callWindowProcedure(each, WM_DESTROY, 0, 0);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    for (HWND each : tree) {
+        if (const Window* gone = findWindow(each))
+            native::forgetWindowMessages(each, gone->thread);
+        windows().erase(reinterpret_cast<uintptr_t>(each));
     }
-    windows().erase(reinterpret_cast<uintptr_t>(window));
     return TRUE;
 }
 
 WIN32_NATIVE_API BOOL IsWindow(HWND window)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    return find(window) != nullptr;
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    return findWindow(window) != nullptr;
 }
 
 WIN32_NATIVE_API HWND GetParent(HWND window)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(window);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
     return found ? found->parent : nullptr;
 }
 
+// Owned windows are listed with the children but are none of them.
 WIN32_NATIVE_API HWND GetWindow(HWND window, UINT relation)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(window);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
     if (!found)
         return nullptr;
-    if (relation == GW_CHILD)
-        return found->children.empty() ? nullptr : found->children.front();
-    if (relation == GW_HWNDNEXT) {
-        const Window* parent = find(found->parent);
-        if (!parent)
-            return nullptr;
-        auto self = std::find(parent->children.begin(), parent->children.end(), window);
-        if (self == parent->children.end() || ++self == parent->children.end())
-            return nullptr;
-        return *self;
+    const std::vector<HWND>* list = nullptr;
+    size_t from = 0;
+    if (relation == GW_CHILD) {
+        list = &found->children;
+    } else if (const Window* parent = findWindow(found->parent); relation == GW_HWNDNEXT && parent && found->child) {
+        list = &parent->children;
+        from = static_cast<size_t>(std::find(list->begin(), list->end(), window) - list->begin()) + 1;
+    } else {
+        return nullptr;
+    }
+    for (size_t at = from; at < list->size(); ++at) {
+        const Window* sibling = findWindow((*list)[at]);
+        if (sibling && sibling->child)
+            return (*list)[at];
     }
     return nullptr;
 }
 
 WIN32_NATIVE_API HWND GetDlgItem(HWND dialog, int id)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
     HWND control = childWithId(dialog, id);
     if (!control)
-        SetLastError(find(dialog) ? ERROR_CONTROL_ID_NOT_FOUND : ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(findWindow(dialog) ? ERROR_CONTROL_ID_NOT_FOUND : ERROR_INVALID_WINDOW_HANDLE);
     return control;
 }
 
 WIN32_NATIVE_API int GetDlgCtrlID(HWND control)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(control);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(control);
     return found ? found->id : 0;
 }
 
 WIN32_NATIVE_API int GetClassNameA(HWND window, LPSTR buffer, int size)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(window);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
     return found ? copyText(found->className, buffer, size) : 0;
 }
 
 WIN32_NATIVE_API LONG GetWindowLongA(HWND window, int index)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(window);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
     if (!found) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
@@ -255,8 +315,8 @@ WIN32_NATIVE_API LONG GetWindowLongA(HWND window, int index)
 
 WIN32_NATIVE_API BOOL NativeGetDialogUnitRect(HWND window, RECT* rect)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(window);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
     if (!found || !rect)
         return FALSE;
     *rect = found->dialogUnits;
@@ -269,8 +329,8 @@ WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
 {
     bool notify = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(modelLock);
-        Window* found = find(window);
+        std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+        Window* found = findWindow(window);
         if (!found) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
@@ -285,8 +345,8 @@ WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
 
 WIN32_NATIVE_API int GetWindowTextA(HWND window, LPSTR buffer, int size)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* found = find(window);
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
     if (!found) {
         if (buffer && size > 0)
             buffer[0] = '\0';
@@ -315,8 +375,8 @@ WIN32_NATIVE_API UINT GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int siz
 
 WIN32_NATIVE_API BOOL CheckDlgButton(HWND dialog, int id, UINT check)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    Window* control = find(childWithId(dialog, id));
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    Window* control = findWindow(childWithId(dialog, id));
     if (!control)
         return FALSE;
     control->checkState = check;
@@ -325,47 +385,65 @@ WIN32_NATIVE_API BOOL CheckDlgButton(HWND dialog, int id, UINT check)
 
 WIN32_NATIVE_API UINT IsDlgButtonChecked(HWND dialog, int id)
 {
-    std::lock_guard<std::recursive_mutex> guard(modelLock);
-    const Window* control = find(childWithId(dialog, id));
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* control = findWindow(childWithId(dialog, id));
     return control ? control->checkState : BST_UNCHECKED;
 }
 
+namespace {
+
+// What a control does itself, answered with the window lock held; false
+// for what goes on to a procedure or to the control's own handling below.
+bool answerFromRecord(Window& found, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    switch (message) {
+    case WM_GETTEXT:
+        result = copyText(found.text, reinterpret_cast<LPSTR>(lParam), static_cast<int>(wParam));
+        return true;
+    case WM_GETTEXTLENGTH:
+        result = static_cast<LRESULT>(found.text.size());
+        return true;
+    case BM_GETCHECK:
+        result = found.checkState;
+        return true;
+    case BM_SETCHECK:
+        found.checkState = static_cast<UINT>(wParam);
+        result = 0;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    bool isDialog = false;
+    bool hasProcedure = false;
     bool autoCheck = false;
     {
-        std::lock_guard<std::recursive_mutex> guard(modelLock);
-        Window* found = find(window);
+        std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+        Window* found = findWindow(window);
         if (!found) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
-        isDialog = found->dialogProc != nullptr;
+        LRESULT result = 0;
+        // A window of a registered class answers everything itself.
+        if (!found->windowProc && answerFromRecord(*found, message, wParam, lParam, result))
+            return result;
+        hasProcedure = found->dialogProc || found->windowProc;
         autoCheck = isAutoCheckBox(*found);
-        switch (message) {
-        case WM_GETTEXT:
-            return copyText(found->text, reinterpret_cast<LPSTR>(lParam), static_cast<int>(wParam));
-        case WM_GETTEXTLENGTH:
-            return static_cast<LRESULT>(found->text.size());
-        case BM_GETCHECK:
-            return found->checkState;
-        case BM_SETCHECK:
-            found->checkState = static_cast<UINT>(wParam);
-            return 0;
-        default:
-            break;
-        }
     }
-    if (isDialog)
-        return callDialogProc(window, message, wParam, lParam);
+    if (hasProcedure)
+        return native::callWindowProcedure(window, message, wParam, lParam);
     switch (message) {
     case WM_SETTEXT:
         return SetWindowTextA(window, reinterpret_cast<LPCSTR>(lParam));
     case BM_CLICK:
         if (autoCheck) {
-            std::lock_guard<std::recursive_mutex> guard(modelLock);
-            if (Window* found = find(window))
+            std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+            if (Window* found = findWindow(window))
                 found->checkState = found->checkState == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
         }
         notifyParent(window, BN_CLICKED);
@@ -379,28 +457,4 @@ WIN32_NATIVE_API LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, 
 {
     HWND control = GetDlgItem(dialog, id);
     return control ? SendMessageA(control, message, wParam, lParam) : 0;
-}
-
-WIN32_NATIVE_API void NativeSetMessageBoxSink(NativeMessageBoxSink sink, void* context)
-{
-    std::lock_guard<std::mutex> guard(sinkLock);
-    messageBoxSink = sink ? sink : defaultSink;
-    messageBoxContext = sink ? context : nullptr;
-}
-
-// Like Windows, a box whose owner is not a window is not shown.
-WIN32_NATIVE_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
-{
-    if (owner && !IsWindow(owner)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
-    NativeMessageBoxSink sink;
-    void* context;
-    {
-        std::lock_guard<std::mutex> guard(sinkLock);
-        sink = messageBoxSink;
-        context = messageBoxContext;
-    }
-    return sink(context, owner, text ? text : "", caption ? caption : "Error", type);
 }

@@ -32,6 +32,8 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef void* HLOCAL;
+typedef void* HANDLE;
+typedef WORD ATOM;
 typedef void (*FARPROC)();
 
 struct HWND__;
@@ -39,6 +41,15 @@ typedef HWND__* HWND;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
 typedef HINSTANCE HMODULE;
+struct HMENU__;
+typedef HMENU__* HMENU;
+struct HICON__;
+typedef HICON__* HICON;
+typedef HICON HCURSOR;
+struct HBRUSH__;
+typedef HBRUSH__* HBRUSH;
+struct SECURITY_ATTRIBUTES;
+typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 struct _GUID;
 typedef const _GUID* LPCLSID;
 
@@ -48,6 +59,8 @@ typedef const _GUID* LPCLSID;
 #endif
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 #define MAKEINTRESOURCEA(i) (reinterpret_cast<LPSTR>(static_cast<uintptr_t>(static_cast<WORD>(i))))
 #define IS_INTRESOURCE(p) ((reinterpret_cast<uintptr_t>(p) >> 16) == 0)
@@ -61,12 +74,18 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define SUBLANG_ENGLISH_US 0x01
 
 // Messages and notifications.
+#define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
 #define WM_GETTEXTLENGTH 0x000E
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_USER 0x0400
+#define WM_APP 0x8000
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BM_CLICK 0x00F5
@@ -92,6 +111,12 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define GW_HWNDNEXT 2
 #define GW_CHILD 5
 
+// Message queues and timers.
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define USER_TIMER_MINIMUM 0x0000000A
+#define USER_TIMER_MAXIMUM 0x7FFFFFFF
+
 // Message boxes.
 #define MB_OK 0x00000000L
 #define MB_ICONINFORMATION 0x00000040L
@@ -113,12 +138,67 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
 #define ERROR_SUCCESS 0
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_CANNOT_FIND_WND_CLASS 1407
+#define ERROR_CLASS_ALREADY_EXISTS 1410
+#define ERROR_CLASS_DOES_NOT_EXIST 1411
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_CONTROL_ID_NOT_FOUND 1421
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_MOD_NOT_FOUND 126
 #define ERROR_PROC_NOT_FOUND 127
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814
+
+// Waiting.
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED 0xFFFFFFFF
+
+struct POINT {
+    LONG x;
+    LONG y;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+struct WNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+};
+
+struct CREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+};
 
 struct RECT {
     LONG left;
@@ -201,6 +281,13 @@ WIN32_NATIVE_API HLOCAL LocalFree(HLOCAL memory);
 WIN32_NATIVE_API DWORD GetLastError();
 WIN32_NATIVE_API void SetLastError(DWORD error);
 WIN32_NATIVE_API void Sleep(DWORD milliseconds);
+WIN32_NATIVE_API DWORD GetCurrentThreadId();
+WIN32_NATIVE_API HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+WIN32_NATIVE_API BOOL SetEvent(HANDLE event);
+WIN32_NATIVE_API BOOL ResetEvent(HANDLE event);
+WIN32_NATIVE_API DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+WIN32_NATIVE_API BOOL CloseHandle(HANDLE object);
+WIN32_NATIVE_API void FlushProcessWriteBuffers();
 
 // User interface (USER32).
 WIN32_NATIVE_API int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
@@ -222,9 +309,34 @@ WIN32_NATIVE_API BOOL CheckDlgButton(HWND dialog, int id, UINT check);
 WIN32_NATIVE_API UINT IsDlgButtonChecked(HWND dialog, int id);
 WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 WIN32_NATIVE_API LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+WIN32_NATIVE_API ATOM RegisterClassA(const WNDCLASSA* windowClass);
+WIN32_NATIVE_API BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+WIN32_NATIVE_API HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+WIN32_NATIVE_API LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WIN32_NATIVE_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WIN32_NATIVE_API void PostQuitMessage(int exitCode);
+WIN32_NATIVE_API BOOL GetMessageA(MSG* message, HWND window, UINT first, UINT last);
+WIN32_NATIVE_API BOOL PeekMessageA(MSG* message, HWND window, UINT first, UINT last, UINT remove);
+WIN32_NATIVE_API BOOL TranslateMessage(const MSG* message);
+WIN32_NATIVE_API LRESULT DispatchMessageA(const MSG* message);
+WIN32_NATIVE_API UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerProc);
+WIN32_NATIVE_API BOOL KillTimer(HWND window, UINT_PTR id);
+
+#if defined(__i386__) || defined(__x86_64__)
+#define YieldProcessor() __builtin_ia32_pause()
+#else
+#define YieldProcessor() ((void)0)
+#endif
 
 namespace platform {
 constexpr bool isPathSeparator(char c) { return c == '/'; }
 // The largest file the AVIFile in use can write: ours has no limit.
 constexpr int64_t kLargestAviFile = INT64_MAX;
+// Our layer always has FlushProcessWriteBuffers.
+inline bool flushProcessWriteBuffers()
+{
+    FlushProcessWriteBuffers();
+    return true;
+}
 } // namespace platform

@@ -33,4 +33,8 @@ constexpr int64_t kLargestAviFile = INT32_MAX;
 #else
 constexpr int64_t kLargestAviFile = INT64_MAX;
 #endif
+
+// FlushProcessWriteBuffers where the system has it (Vista and later);
+// false where it has not.
+bool flushProcessWriteBuffers();
 } // namespace platform

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -112,5 +113,61 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
     EXPECT_EQ(effect->recording.load(), 0);
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save") << "the box's return changes nothing";
     EXPECT_EQ(NativeOpenAviFileCount(), 0);
+    DestroyWindow(dialog);
+}
+
+namespace {
+
+// The frames counted so far, read from the status label as the user reads it.
+int framesShown(HWND dialog) { return std::atoi(controlText(dialog, IDC_STATUS).c_str()); }
+
+} // namespace
+
+// The render thread writes a frame on every call, back to back, each write
+// slowed as a large frame on a real disk is; STOP pressed meanwhile must get
+// the recording lock at the next write's end, not whenever the render thread
+// happens to let go of it for a moment. Windows-like timing makes any
+// Sleep(1) cost what it costs on Windows.
+TEST_F(TwoThreads, StopEndsTheRecordingPromptlyWhileTheRenderThreadWritesBackToBack)
+{
+    HostFrame frame(64, 48);
+    render(frame);
+    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    typeInto(dialog, IDC_FILENAME, dir.file("busy.avi"));
+    setChecked(dialog, IDC_RAWMODE, true);
+    NativeUseWindowsTiming(TRUE);
+    NativeSlowAviWrites(2000);
+    click(dialog, IDC_SAVE);
+
+    std::atomic<bool> done {false};
+    std::atomic<bool> stopPressed {false};
+    std::thread renderer([&] {
+        const auto giveUpAfter = std::chrono::seconds(3);
+        auto pressedAt = std::chrono::steady_clock::time_point::max();
+        while (!done.load()) {
+            if (stopPressed.load() && pressedAt == std::chrono::steady_clock::time_point::max())
+                pressedAt = std::chrono::steady_clock::now();
+            if (std::chrono::steady_clock::now() - pressedAt > giveUpAfter)
+                break; // let a STOP that never got in through, so the test ends
+            renderAfter(40, frame);
+        }
+    });
+    const auto waitUntil = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (framesShown(dialog) < 5 && std::chrono::steady_clock::now() < waitUntil)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_GE(framesShown(dialog), 5);
+
+    stopPressed = true;
+    const auto pressed = std::chrono::steady_clock::now();
+    click(dialog, IDC_SAVE); // STOP
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - pressed);
+    done = true;
+    renderer.join();
+    NativeSlowAviWrites(0);
+    NativeUseWindowsTiming(FALSE);
+
+    EXPECT_LT(took.count(), 500) << "STOP waited behind the render thread (ms)";
+    EXPECT_EQ(effect->recording.load(), 0);
+    EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
     DestroyWindow(dialog);
 }

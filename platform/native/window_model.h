@@ -1,0 +1,55 @@
+// What the USER32 files of the native layer share: the window records,
+// the lock that guards them, and the hooks between windows and message
+// queues. Lock order: the window lock before the queue lock, never the
+// other way; no procedure is called with either held.
+#pragma once
+
+#include "platform/native/win32_native.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace native {
+
+struct Window {
+    HWND parent = nullptr; // the parent of a child window, the owner of any other
+    bool child = false;    // a child window (a control, a child dialog), not an owned one
+    DWORD thread = 0;      // the thread that created it
+    std::string className;
+    DWORD style = 0;
+    int id = 0;
+    RECT dialogUnits {};
+    std::string text;
+    UINT checkState = BST_UNCHECKED;
+    DLGPROC dialogProc = nullptr;
+    WNDPROC windowProc = nullptr;
+    bool destroying = false;    // told WM_DESTROY, or about to be
+    std::vector<HWND> children; // child and owned windows, in creation order
+};
+
+std::recursive_mutex& windowLock();
+
+// With the window lock held. A record stays valid until the lock is
+// released; handles are never reused. addWindow gives the window to the
+// calling thread and lists it with its parent or owner.
+Window* findWindow(HWND window);
+HWND addWindow(Window window);
+
+// Calls the window's procedure, or its dialog procedure, with no lock
+// held. 0 when the window has neither or is gone.
+LRESULT callWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Drops a destroyed window's posted messages and timers from its thread's
+// queue, as DestroyWindow does on Windows. With the window lock held.
+void forgetWindowMessages(HWND window, DWORD thread);
+
+// Takes the calling thread's next message, waiting at most `milliseconds`
+// for one. False when none came.
+bool waitForMessage(MSG& message, DWORD milliseconds);
+
+// A window with no procedure of ours, owned by `owner`: a message box.
+// Destroying its owner on the same thread destroys it, as on Windows.
+HWND addOwnedPopup(HWND owner, const char* className, const char* text);
+
+} // namespace native
