@@ -6,7 +6,9 @@
 #include "tests/support/media_probe.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <functional>
+#include <set>
 
 namespace {
 
@@ -75,24 +77,81 @@ TEST_F(ReentrantHost, DeletingTheEffectWhileItsErrorBoxIsOpenIsSafe)
     EXPECT_EQ(probePackets(dir.file("deleted.avi")).size(), 3u);
 }
 
-TEST_F(ReentrantHost, AFailingRecordingShowsOneBoxHoweverTheHostRendersMeanwhile)
+namespace {
+
+// A host that renders from its window's timer, on a disk that stays full,
+// and a user slow to answer: the box stays open while five frames go by.
+struct TimerHost {
+    std::function<void()> renderOne;
+    int rendered = 0;
+    int renderedInBox = 0;
+    std::set<LPCSTR> openBoxes; // each box has its own text
+    int shown = 0;
+    size_t mostOpen = 0;
+
+    static TimerHost*& current()
+    {
+        static TimerHost* host = nullptr;
+        return host;
+    }
+    static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == WM_TIMER && current()) {
+            TimerHost& host = *current();
+            ++host.rendered;
+            host.renderedInBox += !host.openBoxes.empty();
+            NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
+            host.renderOne();
+        }
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    static int answer(void* context, HWND, LPCSTR text, LPCSTR, UINT)
+    {
+        auto* host = static_cast<TimerHost*>(context);
+        if (host->openBoxes.insert(text).second)
+            ++host->shown;
+        host->mostOpen = std::max(host->mostOpen, host->openBoxes.size());
+        if (host->renderedInBox < 5)
+            return 0;
+        host->openBoxes.erase(text);
+        return IDOK;
+    }
+};
+
+} // namespace
+
+TEST_F(ReentrantHost, AHostRenderingFromATimerThroughAnOpenBoxSeesOneBox)
 {
     HostFrame frame(16, 8);
-    recordThenFail("nested.avi", frame, 2);
-    host.inside = [&] {
-        EXPECT_EQ(NativeOpenAviFileCount(), 0) << "the file is closed before the box is shown";
-        EXPECT_EQ(probePackets(dir.file("nested.avi")).size(), 2u) << "and complete";
-        // The disk stays full while the host goes on rendering from the box's loop.
-        for (int i = 0; i < 5; ++i) {
-            NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
-            renderAfter(40, frame);
-        }
-        NativeFailNextAviCall(nullptr, 0);
-    };
+    render(frame);
+    HWND dialog = openDialog();
+    typeInto(dialog, IDC_FILENAME, dir.file("timer.avi"));
+    click(dialog, IDC_SAVE);
     renderAfter(40, frame);
-    EXPECT_EQ(host.shown, 1);
-    EXPECT_EQ(host.deepest, 1);
-    EXPECT_EQ(controlText(openDialog(), IDC_SAVE), "save");
+    renderAfter(40, frame);
+
+    TimerHost timerHost;
+    timerHost.renderOne = [&] { renderAfter(40, frame); };
+    TimerHost::current() = &timerHost;
+    NativeSetMessageBoxSink(TimerHost::answer, &timerHost);
+    WNDCLASSA windowClass {};
+    windowClass.lpfnWndProc = TimerHost::procedure;
+    windowClass.lpszClassName = "TimerHost";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, "TimerHost", "host", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    SetTimer(window, 1, 10, nullptr);
+    MSG message;
+    while (timerHost.rendered < 10 && GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    DestroyWindow(window);
+    UnregisterClassA("TimerHost", nullptr);
+    TimerHost::current() = nullptr;
+
+    EXPECT_GE(timerHost.renderedInBox, 5) << "the host rendered from inside the box";
+    EXPECT_EQ(timerHost.shown, 1);
+    EXPECT_EQ(timerHost.mostOpen, 1u) << "never a box inside the box";
+    EXPECT_EQ(controlText(dialog, IDC_SAVE), "save");
+    EXPECT_EQ(probePackets(dir.file("timer.avi")).size(), 2u) << "closed before the box, with its two frames";
 }
 
 TEST_F(ReentrantHost, SaveInsideTheErrorBoxLeavesTheNewRecordingsCaptionAndStatus)

@@ -1,10 +1,14 @@
-// A randomised host, reproducible from its seed. A render thread renders
-// frames of random sizes at random intervals into two effect slots; the
-// dialog thread works the dialogs as a restless user would (Save, STOP,
-// rates, names, RAW, help, dialogs opened and destroyed, presets, effects
-// deleted and made anew). At the end every file a recording closed must
-// decode and hold exactly the frames its status text counted, save one
-// that two effects recorded into at once.
+// A randomised host, reproducible from its seed, in one of two shapes.
+// With two threads, a render thread renders frames of random sizes at
+// random intervals into two effect slots while the dialog thread works
+// the dialogs as a restless user would (Save, STOP, rates, names, RAW,
+// help, dialogs opened and destroyed, presets, effects deleted and made
+// anew). With one thread, the host renders from a timer of its own window,
+// writes fail now and then, and the user answers error boxes late and
+// works the dialogs from inside them, as a box's modal loop lets them, up
+// to deleting the effect whose box is open. At the end every file a
+// recording closed must decode and hold exactly the frames its status text
+// counted, save one that two effects recorded into at once.
 #include "dialog/config_dialog.h"
 #include "host/animation.h"
 #include "host/dialog_driver.h"
@@ -14,7 +18,9 @@
 #include "resources/resource.h"
 #include "tests/support/media_probe.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +40,10 @@ constexpr int kSlots = 2;
 const std::pair<int, int> kSizes[] = {{1, 1}, {2, 3}, {7, 5}, {16, 9}, {33, 17}, {64, 48}};
 const char* const kRates[] = {"25", "30", "abc", "-5", "0", "1000", "2147483647", "7fps", " 60", "1"};
 
+enum class HostShape { TwoThreads, OneThread };
+
 struct Slot {
-    std::mutex hostLock; // the host never deletes an effect while rendering it
+    std::mutex hostLock; // the render thread never renders an effect the dialog thread deletes
     std::unique_ptr<AviOutputEffect> effect;
     HWND dialog = nullptr;
     int size = 3;
@@ -43,37 +51,38 @@ struct Slot {
 
 std::atomic<long> boxesShown {0};
 
-int answerBox(void*, HWND, LPCSTR, LPCSTR, UINT)
+int answerAtOnce(void*, HWND, LPCSTR, LPCSTR, UINT)
 {
     boxesShown.fetch_add(1);
     return IDOK;
 }
 
+constexpr UINT_PTR kRenderTimer = 1;
+
 class Soak {
 public:
-    Soak(unsigned seed, std::string directory)
+    Soak(unsigned seed, std::string directory, HostShape shape)
         : random_(seed)
         , renderRandom_(seed * 2654435761u + 1)
         , directory_(std::move(directory))
+        , shape_(shape)
     {
     }
 
     int run(double seconds)
     {
-        NativeSetMessageBoxSink(answerBox, nullptr);
+        NativeSetMessageBoxSink(shape_ == HostShape::OneThread ? answerLate : answerAtOnce, this);
         NativeUseVirtualClock(0);
         moduleInstance = NativeModuleContaining(reinterpret_cast<const void*>(&renderAnimationFrame));
         for (Slot& slot : slots_)
             slot.effect = std::make_unique<AviOutputEffect>();
 
-        std::thread renderer([this] { renderLoop(); });
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < end) {
-            dialogOperation();
-            ++operations_;
-        }
-        done_ = true;
-        renderer.join();
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+        if (shape_ == HostShape::TwoThreads)
+            runOnTwoThreads(end);
+        else
+            runOnOneThread(end);
 
         for (Slot& slot : slots_) {
             finishRecording(*slot.effect);
@@ -88,27 +97,120 @@ public:
 
 private:
     int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
+    int renderPick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(renderRandom_); }
+
+    void runOnTwoThreads(std::chrono::steady_clock::time_point end)
+    {
+        std::thread renderer([this] { renderLoop(); });
+        while (std::chrono::steady_clock::now() < end) {
+            dialogOperation();
+            ++operations_;
+        }
+        done_ = true;
+        renderer.join();
+    }
+
+    // The host's window renders on every tick of its timer; between the
+    // ticks the user works the dialogs.
+    void runOnOneThread(std::chrono::steady_clock::time_point end)
+    {
+        WNDCLASSA windowClass {};
+        windowClass.lpfnWndProc = hostWindowProcedure;
+        windowClass.lpszClassName = "SoakHost";
+        RegisterClassA(&windowClass);
+        HWND host = CreateWindowExA(0, "SoakHost", "soak", 0, 0, 0, 100, 100, nullptr, nullptr, nullptr, this);
+        SetTimer(host, kRenderTimer, 10, nullptr);
+        while (std::chrono::steady_clock::now() < end) {
+            pumpMessagesFor(std::chrono::milliseconds(pick(40)));
+            userOperation();
+        }
+        DestroyWindow(host);
+        UnregisterClassA("SoakHost", nullptr);
+    }
+
+    // The host's loop, for as long as a person takes between two clicks.
+    static void pumpMessagesFor(std::chrono::milliseconds time)
+    {
+        const auto until = std::chrono::steady_clock::now() + time;
+        do {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+            Sleep(1);
+        } while (std::chrono::steady_clock::now() < until);
+    }
+
+    static LRESULT CALLBACK hostWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        static Soak* soak = nullptr;
+        if (message == WM_CREATE)
+            soak = static_cast<Soak*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        if (message == WM_TIMER && wParam == kRenderTimer && soak)
+            soak->renderFromTimer();
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+
+    void renderFromTimer()
+    {
+        // Now and then the disk refuses a write.
+        if (renderPick(100) == 0)
+            NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
+        renderOnce(pixels_);
+    }
+
+    void renderOnce(std::vector<uint32_t>& pixels)
+    {
+        Slot& slot = slots_[renderPick(kSlots)];
+        if (renderPick(200) == 0)
+            slot.size = renderPick(6);
+        const auto [w, h] = kSizes[slot.size];
+        renderAnimationFrame(pixels.data(), w, h, ++rendered_);
+        NativeAdvanceClock(static_cast<DWORD>(renderPick(61)));
+        if (slot.effect)
+            slot.effect->renderFrame(0, 0, pixels.data(), 0, w, h);
+        ++frames_;
+    }
 
     void renderLoop()
     {
         std::vector<uint32_t> pixels(64 * 48);
-        uint32_t number = 0;
         while (!done_.load()) {
-            Slot& slot = slots_[std::uniform_int_distribution<int>(0, kSlots - 1)(renderRandom_)];
+            Slot& slot = slots_[renderPick(kSlots)];
             {
                 std::lock_guard<std::mutex> guard(slot.hostLock);
-                if (std::uniform_int_distribution<int>(0, 199)(renderRandom_) == 0)
-                    slot.size = std::uniform_int_distribution<int>(0, 5)(renderRandom_);
-                const auto [w, h] = kSizes[slot.size];
-                renderAnimationFrame(pixels.data(), w, h, ++number);
-                NativeAdvanceClock(std::uniform_int_distribution<DWORD>(0, 60)(renderRandom_));
-                if (slot.effect)
-                    slot.effect->renderFrame(0, 0, pixels.data(), 0, w, h);
+                renderOnce(pixels);
             }
-            ++frames_;
-            if (std::uniform_int_distribution<int>(0, 7)(renderRandom_) == 0)
+            if (renderPick(8) == 0)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+    }
+
+    // The one-thread user answers a box only now and then as its loop asks,
+    // so it stays open for a few turns of the loop; meanwhile the user may
+    // do anything, the host's timer renders on, and either may raise
+    // another box inside this one.
+    static int answerLate(void* context, HWND, LPCSTR, LPCSTR, UINT)
+    {
+        auto* soak = static_cast<Soak*>(context);
+        if (soak->pick(8) != 0) {
+            if (soak->pick(2) == 0) {
+                ++soak->operationsInBoxes_;
+                soak->userOperation();
+            }
+            return 0;
+        }
+        boxesShown.fetch_add(1);
+        return IDOK;
+    }
+
+    // Boxes the user's own operations raise (failed starts, help) are
+    // answered at once: the user does not reach back into itself.
+    void userOperation()
+    {
+        NativeSetMessageBoxSink(answerAtOnce, nullptr);
+        dialogOperation();
+        ++operations_;
+        NativeSetMessageBoxSink(answerLate, this);
     }
 
     std::string freshName()
@@ -221,7 +323,8 @@ private:
             break;
         }
         // A person is slower than the render loop.
-        std::this_thread::sleep_for(std::chrono::microseconds(pick(2000)));
+        if (shape_ == HostShape::TwoThreads)
+            std::this_thread::sleep_for(std::chrono::microseconds(pick(2000)));
     }
 
     int verify()
@@ -247,16 +350,21 @@ private:
             }
             frames += counted;
         }
-        std::printf("soak: %ld dialog operations, %ld frames rendered, %zu recordings closed holding %ld frames, "
+        std::printf("soak (%s): %ld dialog operations (%ld inside boxes), %ld frames rendered, %zu recordings closed holding %ld frames, "
                     "%ld message boxes, %zu files two effects recorded into at once (not checked), %d mismatches\n",
-                    operations_, frames_.load(), counted_.size(), frames, boxesShown.load(), shared_.size(), failures);
+                    shape_ == HostShape::OneThread ? "one thread, timer" : "two threads", operations_, operationsInBoxes_, frames_.load(),
+                    counted_.size(), frames, boxesShown.load(), shared_.size(), failures);
         return failures == 0 ? 0 : 1;
     }
 
     std::mt19937 random_;
     std::mt19937 renderRandom_;
     std::string directory_;
+    HostShape shape_;
     Slot slots_[kSlots];
+    std::vector<uint32_t> pixels_ = std::vector<uint32_t>(64 * 48);
+    uint32_t rendered_ = 0;
+    long operationsInBoxes_ = 0;
     std::atomic<bool> done_ {false};
     std::atomic<long> frames_ {0};
     long operations_ = 0;
@@ -273,6 +381,7 @@ int main(int argc, char** argv)
     unsigned seed = static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count());
     double seconds = 10;
     std::string directory;
+    HostShape shape = HostShape::TwoThreads;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--seed") == 0)
             seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
@@ -280,6 +389,8 @@ int main(int argc, char** argv)
             seconds = std::atof(argv[i + 1]);
         else if (std::strcmp(argv[i], "--dir") == 0)
             directory = argv[i + 1];
+        else if (std::strcmp(argv[i], "--host") == 0)
+            shape = std::strcmp(argv[i + 1], "one-thread") == 0 ? HostShape::OneThread : HostShape::TwoThreads;
     }
     char pattern[] = "/tmp/avi-output-soak-XXXXXX";
     const bool ownDirectory = directory.empty();
@@ -287,7 +398,7 @@ int main(int argc, char** argv)
         directory = mkdtemp(pattern);
     std::printf("soak: seed %u, %.0f seconds, files in %s\n", seed, seconds, directory.c_str());
     std::fflush(stdout);
-    const int result = Soak(seed, directory).run(seconds);
+    const int result = Soak(seed, directory, shape).run(seconds);
     if (ownDirectory && result == 0)
         runCommand("rm -rf " + shellQuote(directory));
     return result;
