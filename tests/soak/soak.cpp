@@ -248,11 +248,14 @@ private:
             return;
         if (!served->recording.load())
             finishRecording(*served);
-        // A recording that starts and ends again before the click returns
-        // (the render thread changed the size) goes unchecked; the names
-        // typed here are never reused, so it cannot be mistaken for another.
+        // A click that may start a recording may replace the file of that
+        // name, so what was counted for it no longer holds. A recording that
+        // starts and ends again before the click returns (the render thread
+        // changed the size) goes unchecked.
         const bool idle = !served->recording.load() && controlText(slot.dialog, IDC_SAVE) != "STOP";
         const std::string name = served->fileName;
+        if (idle)
+            counted_.erase(name);
         click(slot.dialog, IDC_SAVE);
         if (idle && served->recording.load()) {
             noteSharedFile(served, name);
