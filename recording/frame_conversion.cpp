@@ -5,6 +5,7 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #define FRAME_CONVERSION_X86 1
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -53,6 +54,7 @@ void convertScalar(const uint32_t* source, int width, int height, uint8_t* desti
 #define TARGET_SSE2 __attribute__((target("sse2")))
 #define TARGET_SSSE3 __attribute__((target("ssse3")))
 #define TARGET_AVX2 __attribute__((target("avx2")))
+#define TARGET_AVX512VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
 // A 32-bit Windows caller only keeps the stack 4-byte aligned, and spilled
 // vectors need 16 or 32; each kernel realigns it on entry.
@@ -237,6 +239,89 @@ TARGET_AVX2 KERNEL_ENTRY void convertFrameAvx2(const uint32_t* source, int width
     }
 }
 
+// ---- AVX-512 VBMI: sixty-four pixels (four 64-byte loads) make exactly
+// three 64-byte stores, each one two-source byte permute (vpermt2b) of
+// two neighbouring loads. Masked loads and stores take the row's last
+// pixels, so no store overlaps another or reaches past the row.
+
+// vpermt2b controls: byte j of output block k (k = 0..2) is byte
+// (64k + j) % 3 of pixel (64k + j) / 3, counted from the first byte of
+// load k; bit 6 picks load k + 1.
+struct alignas(64) BlockControls {
+    uint8_t bytes[3][64];
+};
+
+constexpr BlockControls blockControls()
+{
+    BlockControls controls {};
+    for (int block = 0; block < 3; ++block) {
+        for (int j = 0; j < 64; ++j) {
+            const int out = 64 * block + j;
+            controls.bytes[block][j] = static_cast<uint8_t>(4 * (out / 3) + out % 3 - 64 * block);
+        }
+    }
+    return controls;
+}
+
+constexpr BlockControls kBlocks = blockControls();
+
+struct Avx512Controls {
+    __m512i block[3];
+};
+
+TARGET_AVX512VBMI inline __m512i load512(const uint8_t* in) { return _mm512_loadu_si512(in); }
+
+// The first `count` bits set, for count in 0..64.
+inline uint64_t lowBits(int count) { return count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1; }
+
+TARGET_AVX512VBMI inline void convertTailAvx512(const uint8_t* in, uint8_t* out, int left, const Avx512Controls& c)
+{
+    const uint64_t pixels = lowBits(left);
+    __m512i loads[4];
+    for (int i = 0; i < 4; ++i)
+        loads[i] = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(pixels >> (16 * i)), in + 64 * i);
+    const int bytes = 3 * left;
+    for (int block = 0; block < 3; ++block) {
+        const __mmask64 mask = lowBits(bytes - 64 * block < 0 ? 0 : bytes - 64 * block);
+        _mm512_mask_storeu_epi8(out + 64 * block, mask,
+                                _mm512_permutex2var_epi8(loads[block], c.block[block], loads[block + 1]));
+    }
+}
+
+TARGET_AVX512VBMI inline void convertRowAvx512(const uint8_t* in, uint8_t* out, int width, const uint8_t* next,
+                                               const Avx512Controls& c)
+{
+    int left = width;
+    for (; left >= 64; left -= 64, in += 256, out += 192, next += 256) {
+        for (int line = 0; line < 256; line += 64)
+            prefetchRow(next + line);
+        const __m512i a = load512(in);
+        const __m512i b = load512(in + 64);
+        const __m512i d = load512(in + 128);
+        const __m512i e = load512(in + 192);
+        _mm512_storeu_si512(out, _mm512_permutex2var_epi8(a, c.block[0], b));
+        _mm512_storeu_si512(out + 64, _mm512_permutex2var_epi8(b, c.block[1], d));
+        _mm512_storeu_si512(out + 128, _mm512_permutex2var_epi8(d, c.block[2], e));
+    }
+    if (left > 0)
+        convertTailAvx512(in, out, left, c);
+}
+
+TARGET_AVX512VBMI KERNEL_ENTRY void convertFrameAvx512(const uint32_t* source, int width, int height,
+                                                       uint8_t* destination, size_t stride)
+{
+    Avx512Controls controls;
+    for (int block = 0; block < 3; ++block)
+        controls.block[block] = _mm512_load_si512(kBlocks.bytes[block]);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    for (int row = 0; row < height; ++row) {
+        uint8_t* out = destination + static_cast<size_t>(row) * stride;
+        const uint8_t* in = sourceRow(source, width, height, row);
+        zeroPad(out, stride);
+        convertRowAvx512(in, out, width, nextSourceRow(in, rowBytes, height - row), controls);
+    }
+}
+
 using FrameFunction = void (*)(const uint32_t*, int, int, uint8_t*, size_t);
 
 FrameFunction frameFunction(ConversionKernel kernel)
@@ -250,8 +335,27 @@ FrameFunction frameFunction(ConversionKernel kernel)
         return convertFrameSsse3;
     case ConversionKernel::Avx2:
         return convertFrameAvx2;
+    case ConversionKernel::Avx512Vbmi:
+        return convertFrameAvx512;
     }
     return convertScalar;
+}
+
+// The instructions, and an OS that saves the mask and ZMM registers on a
+// context switch (XCR0 bits 1, 2 and 5 to 7).
+bool hasAvx512Vbmi()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE))
+        return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return false;
+    if (!(ebx & bit_AVX512F) || !(ebx & bit_AVX512BW) || !(ecx & bit_AVX512VBMI))
+        return false;
+    unsigned low, high;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    const unsigned zmmState = 0xE6;
+    return (low & zmmState) == zmmState;
 }
 
 bool processorHas(ConversionKernel kernel)
@@ -266,6 +370,8 @@ bool processorHas(ConversionKernel kernel)
         return __builtin_cpu_supports("ssse3");
     case ConversionKernel::Avx2:
         return __builtin_cpu_supports("avx2");
+    case ConversionKernel::Avx512Vbmi:
+        return hasAvx512Vbmi();
     }
     return false;
 }
@@ -280,7 +386,8 @@ bool processorHas(ConversionKernel kernel) { return kernel == ConversionKernel::
 
 ConversionKernel pickFastest()
 {
-    for (ConversionKernel kernel : {ConversionKernel::Avx2, ConversionKernel::Ssse3, ConversionKernel::Sse2}) {
+    for (ConversionKernel kernel :
+         {ConversionKernel::Avx512Vbmi, ConversionKernel::Avx2, ConversionKernel::Ssse3, ConversionKernel::Sse2}) {
         if (processorHas(kernel))
             return kernel;
     }
@@ -314,6 +421,8 @@ const char* conversionKernelName(ConversionKernel kernel)
         return "ssse3";
     case ConversionKernel::Avx2:
         return "avx2";
+    case ConversionKernel::Avx512Vbmi:
+        return "avx512vbmi";
     }
     return "?";
 }
