@@ -82,6 +82,36 @@ void printRatioTables()
         }
     }
 
+    std::printf("\nOne pwritev per frame against pieces, per frame (chunk header and frame, blocks set aside first;\n"
+                "x whole below 1 means the pieces were faster)\n");
+    std::vector<std::string> header = {"size", "form"};
+    std::vector<int> pieceWidths = {11, 7};
+    for (const WritePiece& piece : writePieces()) {
+        header.push_back(piece.name);
+        pieceWidths.push_back(11);
+        if (piece.bytes) {
+            header.push_back("x whole");
+            pieceWidths.push_back(9);
+        }
+    }
+    line(header, pieceWidths);
+    for (const char* form : {"24bit", "raw"}) {
+        for (const FrameSize& size : frameSizes()) {
+            const std::string suffix = std::string("/") + form + "/" + size.name();
+            const double whole = medianNanoseconds("pieces/whole" + suffix);
+            if (whole < 0)
+                continue;
+            std::vector<std::string> cells = {size.name(), form};
+            for (const WritePiece& piece : writePieces()) {
+                const double time = medianNanoseconds(std::string("pieces/") + piece.name + suffix);
+                cells.push_back(duration(time));
+                if (piece.bytes)
+                    cells.push_back(ratio(time, whole));
+            }
+            line(cells, pieceWidths);
+        }
+    }
+
     std::printf("\nrenderFrame when the position has not moved, per call\n");
     const std::vector<int> skipWidths = {15, 12, 14, 12};
     line({"clock", "tick read", "renderFrame", "difference"}, skipWidths);

@@ -9,10 +9,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -77,6 +79,58 @@ private:
     bool preallocate_;
     int framesPerFile_;
     int fd_ = -1;
+};
+
+// Each frame behind its 8-byte chunk header, as our writer lays it out,
+// with pwritev into a file whose blocks were set aside first: in one call,
+// or in calls of at most `piece` bytes.
+class PwritevFrames : public Session {
+public:
+    PwritevFrames(size_t piece, int framesPerFile)
+        : piece_(piece)
+        , framesPerFile_(framesPerFile)
+    {
+    }
+    void open(const std::string& path, const FrameSize&, bool, size_t bytes) override
+    {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            fail("open");
+        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>((bytes + 8) * framesPerFile_)) != 0)
+            fail("fallocate");
+        end_ = 0;
+    }
+    void write(int, const uint8_t* frame, size_t bytes) override
+    {
+        const uint32_t header[2] = {0x62643030u, static_cast<uint32_t>(bytes)}; // "00db", size
+        const size_t total = sizeof header + bytes;
+        const size_t piece = piece_ ? piece_ : total;
+        for (size_t from = 0; from < total;) {
+            const size_t to = std::min(total, from + piece);
+            iovec parts[2];
+            int count = 0;
+            if (from < sizeof header)
+                parts[count++] = {reinterpret_cast<char*>(const_cast<uint32_t*>(header)) + from, sizeof header - from};
+            const size_t frameFrom = std::max(from, sizeof header) - sizeof header;
+            parts[count++] = {const_cast<uint8_t*>(frame) + frameFrom, to - sizeof header - frameFrom};
+            const ssize_t written = ::pwritev(fd_, parts, count, static_cast<off_t>(end_));
+            if (written <= 0)
+                fail("pwritev");
+            from += static_cast<size_t>(written);
+            end_ += static_cast<uint64_t>(written);
+        }
+    }
+    void close() override
+    {
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    size_t piece_;
+    int framesPerFile_;
+    int fd_ = -1;
+    uint64_t end_ = 0;
 };
 
 // Through the AVIFile calls, as the recording makes them.
@@ -205,13 +259,14 @@ std::unique_ptr<Session> makeSession(Writer writer, int framesPerFile)
     return nullptr;
 }
 
-void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, bool whole)
+void benchmarkSession(benchmark::State& state, const std::function<std::unique_ptr<Session>(int)>& makeSession,
+                      const std::string& name, const FrameSize& size, const FrameForm& form, bool whole)
 {
     const size_t bytes = frameBytes(size, form.raw);
     FrameBuffer frame(bytes, 3);
-    const std::string path = benchSettings().directory + "/bench-" + writerName(writer) + ".avi";
+    const std::string path = benchSettings().directory + "/bench-" + name + ".avi";
     const int perFile = whole ? benchSettings().framesPerWholeFile : framesPerFile(bytes);
-    std::unique_ptr<Session> session = makeSession(writer, perFile);
+    std::unique_ptr<Session> session = makeSession(perFile);
     AVIFileInit();
     try {
         if (whole) {
@@ -251,7 +306,40 @@ void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& si
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * (whole ? perFile : 1)));
 }
 
+void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, bool whole)
+{
+    benchmarkSession(
+        state, [writer](int perFile) { return makeSession(writer, perFile); }, writerName(writer), size, form, whole);
+}
+
+// One pwritev per frame against pieces of the sizes ffmpeg and others use,
+// where frames are large enough for it to matter.
+void registerPieceBenchmarks()
+{
+    for (const FrameForm& form : kForms) {
+        for (const FrameSize& size : frameSizes()) {
+            if (size.width < 1920)
+                continue;
+            for (const WritePiece& piece : writePieces()) {
+                const std::string name = std::string("pieces/") + piece.name + "/" + form.name + "/" + size.name();
+                registeredWarm(name, [=](benchmark::State& state) {
+                    benchmarkSession(
+                        state, [&](int perFile) { return std::make_unique<PwritevFrames>(piece.bytes, perFile); },
+                        std::string("pieces-") + piece.name, size, form, false);
+                });
+            }
+        }
+    }
+}
+
 } // namespace
+
+const std::vector<WritePiece>& writePieces()
+{
+    static const std::vector<WritePiece> pieces = {
+        {"whole", 0}, {"256k", size_t(256) << 10}, {"1m", size_t(1) << 20}, {"4m", size_t(4) << 20}};
+    return pieces;
+}
 
 void registerWriterBenchmarks()
 {
@@ -269,4 +357,5 @@ void registerWriterBenchmarks()
             }
         }
     }
+    registerPieceBenchmarks();
 }
