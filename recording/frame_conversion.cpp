@@ -18,7 +18,10 @@ const uint8_t* sourceRow(const uint32_t* source, int width, int height, int row)
 
 // Source rows run bottom-up through memory while the output runs top-down,
 // so each row starts a stream the hardware prefetcher has not seen. The
-// kernels fetch the next source row while converting this one.
+// kernels fetch the next source row while converting this one. The
+// AVX-512 kernel does so only for frames larger than a core's L2 cache
+// holds: below that the prefetches cost more than they save.
+constexpr size_t kPrefetchAbove = size_t(2) << 20;
 const uint8_t* nextSourceRow(const uint8_t* row, size_t rowBytes, int rowsLeft)
 {
     return rowsLeft > 1 ? row - rowBytes : row;
@@ -274,13 +277,17 @@ TARGET_AVX512VBMI inline __m512i load512(const uint8_t* in) { return _mm512_load
 // The first `count` bits set, for count in 0..64.
 inline uint64_t lowBits(int count) { return count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1; }
 
-TARGET_AVX512VBMI inline void convertTailAvx512(const uint8_t* in, uint8_t* out, int left, const Avx512Controls& c)
+// The row's last pixels and its pad. Loads stop at the row's last pixel
+// and leave zero lanes behind it, which the permutes turn into the pad's
+// zero bytes (a pad is at most 3 bytes).
+TARGET_AVX512VBMI inline void convertTailAvx512(const uint8_t* in, uint8_t* out, int left, int pad,
+                                                const Avx512Controls& c)
 {
     const uint64_t pixels = lowBits(left);
     __m512i loads[4];
     for (int i = 0; i < 4; ++i)
         loads[i] = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(pixels >> (16 * i)), in + 64 * i);
-    const int bytes = 3 * left;
+    const int bytes = 3 * left + pad;
     for (int block = 0; block < 3; ++block) {
         const __mmask64 mask = lowBits(bytes - 64 * block < 0 ? 0 : bytes - 64 * block);
         _mm512_mask_storeu_epi8(out + 64 * block, mask,
@@ -288,23 +295,26 @@ TARGET_AVX512VBMI inline void convertTailAvx512(const uint8_t* in, uint8_t* out,
     }
 }
 
-TARGET_AVX512VBMI inline void convertRowAvx512(const uint8_t* in, uint8_t* out, int width, const uint8_t* next,
-                                               const Avx512Controls& c)
+template <bool Prefetch>
+TARGET_AVX512VBMI inline void convertRowAvx512(const uint8_t* in, uint8_t* out, int width, int pad,
+                                               const uint8_t* next, const Avx512Controls& c)
 {
     int left = width;
     for (; left >= 64; left -= 64, in += 256, out += 192, next += 256) {
-        for (int line = 0; line < 256; line += 64)
-            prefetchRow(next + line);
-        const __m512i a = load512(in);
-        const __m512i b = load512(in + 64);
-        const __m512i d = load512(in + 128);
-        const __m512i e = load512(in + 192);
-        _mm512_storeu_si512(out, _mm512_permutex2var_epi8(a, c.block[0], b));
-        _mm512_storeu_si512(out + 64, _mm512_permutex2var_epi8(b, c.block[1], d));
-        _mm512_storeu_si512(out + 128, _mm512_permutex2var_epi8(d, c.block[2], e));
+        if (Prefetch) {
+            for (int line = 0; line < 256; line += 64)
+                prefetchRow(next + line);
+        }
+        const __m512i in0 = load512(in);
+        const __m512i in1 = load512(in + 64);
+        const __m512i in2 = load512(in + 128);
+        const __m512i in3 = load512(in + 192);
+        _mm512_storeu_si512(out, _mm512_permutex2var_epi8(in0, c.block[0], in1));
+        _mm512_storeu_si512(out + 64, _mm512_permutex2var_epi8(in1, c.block[1], in2));
+        _mm512_storeu_si512(out + 128, _mm512_permutex2var_epi8(in2, c.block[2], in3));
     }
-    if (left > 0)
-        convertTailAvx512(in, out, left, c);
+    if (left > 0 || pad > 0)
+        convertTailAvx512(in, out, left, pad, c);
 }
 
 TARGET_AVX512VBMI KERNEL_ENTRY void convertFrameAvx512(const uint32_t* source, int width, int height,
@@ -314,11 +324,16 @@ TARGET_AVX512VBMI KERNEL_ENTRY void convertFrameAvx512(const uint32_t* source, i
     for (int block = 0; block < 3; ++block)
         controls.block[block] = _mm512_load_si512(kBlocks.bytes[block]);
     const size_t rowBytes = static_cast<size_t>(width) * 4;
+    const int pad = static_cast<int>(stride - static_cast<size_t>(width) * 3);
+    const bool prefetch = rowBytes * static_cast<size_t>(height) > kPrefetchAbove;
     for (int row = 0; row < height; ++row) {
         uint8_t* out = destination + static_cast<size_t>(row) * stride;
         const uint8_t* in = sourceRow(source, width, height, row);
-        zeroPad(out, stride);
-        convertRowAvx512(in, out, width, nextSourceRow(in, rowBytes, height - row), controls);
+        const uint8_t* next = nextSourceRow(in, rowBytes, height - row);
+        if (prefetch)
+            convertRowAvx512<true>(in, out, width, pad, next, controls);
+        else
+            convertRowAvx512<false>(in, out, width, pad, next, controls);
     }
 }
 
