@@ -83,7 +83,7 @@ private:
 
 // Each frame behind its 8-byte chunk header, as our writer lays it out,
 // with pwritev into a file whose blocks were set aside first: in one call,
-// or in calls of at most `piece` bytes.
+// or in calls that each end on a multiple of `piece` bytes of the file.
 class PwritevFrames : public Session {
 public:
     PwritevFrames(size_t piece, int framesPerFile)
@@ -104,15 +104,19 @@ public:
     {
         const uint32_t header[2] = {0x62643030u, static_cast<uint32_t>(bytes)}; // "00db", size
         const size_t total = sizeof header + bytes;
-        const size_t piece = piece_ ? piece_ : total;
         for (size_t from = 0; from < total;) {
-            const size_t to = std::min(total, from + piece);
+            size_t to = total;
+            if (piece_)
+                to = std::min<size_t>(total, from + piece_ - (end_ % piece_));
             iovec parts[2];
             int count = 0;
             if (from < sizeof header)
-                parts[count++] = {reinterpret_cast<char*>(const_cast<uint32_t*>(header)) + from, sizeof header - from};
-            const size_t frameFrom = std::max(from, sizeof header) - sizeof header;
-            parts[count++] = {const_cast<uint8_t*>(frame) + frameFrom, to - sizeof header - frameFrom};
+                parts[count++] = {reinterpret_cast<char*>(const_cast<uint32_t*>(header)) + from,
+                                  std::min(to, sizeof header) - from};
+            if (to > sizeof header) {
+                const size_t frameFrom = std::max(from, sizeof header) - sizeof header;
+                parts[count++] = {const_cast<uint8_t*>(frame) + frameFrom, to - sizeof header - frameFrom};
+            }
             const ssize_t written = ::pwritev(fd_, parts, count, static_cast<off_t>(end_));
             if (written <= 0)
                 fail("pwritev");
@@ -337,7 +341,8 @@ void registerPieceBenchmarks()
 const std::vector<WritePiece>& writePieces()
 {
     static const std::vector<WritePiece> pieces = {
-        {"whole", 0}, {"256k", size_t(256) << 10}, {"1m", size_t(1) << 20}, {"4m", size_t(4) << 20}};
+        {"whole", 0},           {"256k", size_t(256) << 10}, {"512k", size_t(512) << 10},
+        {"1m", size_t(1) << 20}, {"2m", size_t(2) << 20},     {"4m", size_t(4) << 20}};
     return pieces;
 }
 

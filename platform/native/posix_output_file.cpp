@@ -47,20 +47,43 @@ WriterStatus OutputFile::create(const char* path)
     return WriterStatus::success();
 }
 
+namespace {
+
+// A call that covers a whole 2 MiB-aligned stretch of the file lets Linux
+// put it in one 2 MiB page-cache folio. In the VMs measured, those came
+// from memory the host had taken back and must supply again: a 4K frame
+// written in one call took ten times as long as in 512 KiB pieces. So a
+// longer append is cut at 512 KiB boundaries of the file; a shorter one
+// (a small frame with its chunk header) stays one call.
+constexpr uint64_t kWritePiece = uint64_t(512) << 10;
+
+uint64_t callSize(uint64_t offset, uint64_t left)
+{
+    return left <= kWritePiece ? left : kWritePiece - offset % kWritePiece;
+}
+
+} // namespace
+
 WriterStatus OutputFile::append(const Slice* slices, size_t count)
 {
     if (!isOpen())
         return WriterStatus::refused(Failure::Closed);
+    uint64_t left = 0;
+    for (size_t i = 0; i < count; ++i)
+        left += slices[i].size;
     iovec vectors[IOV_MAX];
     uint64_t offset = end_;
     size_t next = 0;
     size_t skipInFirst = 0;
-    while (next < count) {
+    while (left > 0) {
+        uint64_t room = callSize(offset, left);
         size_t used = 0;
-        for (size_t i = next; i < count && used < IOV_MAX; ++i) {
+        for (size_t i = next; i < count && used < IOV_MAX && room > 0; ++i) {
             size_t skip = i == next ? skipInFirst : 0;
+            size_t length = static_cast<size_t>(std::min<uint64_t>(slices[i].size - skip, room));
             vectors[used].iov_base = const_cast<char*>(static_cast<const char*>(slices[i].data) + skip);
-            vectors[used].iov_len = slices[i].size - skip;
+            vectors[used].iov_len = length;
+            room -= length;
             ++used;
         }
         ssize_t written = ::pwritev(fd(handle_), vectors, static_cast<int>(used), static_cast<off_t>(offset));
@@ -72,6 +95,7 @@ WriterStatus OutputFile::append(const Slice* slices, size_t count)
         if (written == 0)
             return WriterStatus::system(EIO);
         offset += static_cast<uint64_t>(written);
+        left -= static_cast<uint64_t>(written);
         // Step over what the kernel took, which may end inside a slice.
         size_t remaining = static_cast<size_t>(written);
         while (next < count && remaining >= slices[next].size - skipInFirst) {
