@@ -10,11 +10,13 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
 #include <sys/uio.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -25,6 +27,9 @@ struct FrameForm {
 };
 
 constexpr FrameForm kForms[] = {{"24bit", false}, {"raw", true}};
+
+// Each stream takes a few seconds, most of it waiting; five say enough.
+constexpr int kStreamRepetitions = 5;
 
 size_t frameBytes(const FrameSize& size, bool raw)
 {
@@ -263,18 +268,35 @@ std::unique_ptr<Session> makeSession(Writer writer, int framesPerFile)
     return nullptr;
 }
 
+enum class Mode {
+    PerFrame,  // one frame per iteration into files of framesPerFile() frames
+    WholeFile, // opening, a few frames and closing per iteration
+    Stream,    // one frame per iteration, all into one new file
+};
+
+// Frames in one stream: enough to outlast what the page cache keeps at
+// hand, few enough (512 MB) to stay below the dirty limits.
+int streamFrames(size_t frameBytes)
+{
+    if (benchSettings().smoke)
+        return 2;
+    return static_cast<int>(std::max<size_t>(8, (size_t(512) << 20) / frameBytes));
+}
+
 void benchmarkSession(benchmark::State& state, const std::function<std::unique_ptr<Session>(int)>& makeSession,
-                      const std::string& name, const FrameSize& size, const FrameForm& form, bool whole)
+                      const std::string& name, const FrameSize& size, const FrameForm& form, Mode mode)
 {
     const size_t bytes = frameBytes(size, form.raw);
     FrameBuffer frame(bytes, 3);
     const std::string path = benchSettings().directory + "/bench-" + name + ".avi";
-    const int perFile = whole ? benchSettings().framesPerWholeFile : framesPerFile(bytes);
+    const int perFile = mode == Mode::WholeFile ? benchSettings().framesPerWholeFile
+                        : mode == Mode::Stream  ? streamFrames(bytes)
+                                                : framesPerFile(bytes);
     std::unique_ptr<Session> session = makeSession(perFile);
     AVIFileInit();
+    ::unlink(path.c_str());
     try {
-        if (whole) {
-            // Opening, a few frames and closing: the fixed cost of a recording.
+        if (mode == Mode::WholeFile) {
             for (auto _ : state) {
                 state.PauseTiming();
                 ::unlink(path.c_str());
@@ -284,9 +306,18 @@ void benchmarkSession(benchmark::State& state, const std::function<std::unique_p
                     session->write(i, frame.data(), bytes);
                 session->close();
             }
+        } else if (mode == Mode::Stream) {
+            // Memory the last stream freed would be taken again at once; a VM
+            // that returns freed memory to its host has done so by now, and
+            // the page cache has to take memory afresh, as in a long recording.
+            if (!benchSettings().smoke)
+                std::this_thread::sleep_for(std::chrono::seconds(2));
+            session->open(path, size, form.raw, bytes);
+            int position = 0;
+            for (auto _ : state)
+                session->write(position++, frame.data(), bytes);
+            session->close();
         } else {
-            // One frame per iteration into a file already open, as a recording writes.
-            ::unlink(path.c_str());
             session->open(path, size, form.raw, bytes);
             int inFile = 0;
             for (auto _ : state) {
@@ -307,30 +338,45 @@ void benchmarkSession(benchmark::State& state, const std::function<std::unique_p
     }
     AVIFileExit();
     ::unlink(path.c_str());
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * (whole ? perFile : 1)));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * (mode == Mode::WholeFile ? perFile : 1)));
 }
 
-void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, bool whole)
+void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, Mode mode)
 {
     benchmarkSession(
-        state, [writer](int perFile) { return makeSession(writer, perFile); }, writerName(writer), size, form, whole);
+        state, [writer](int perFile) { return makeSession(writer, perFile); }, writerName(writer), size, form, mode);
 }
 
-// One pwritev per frame against pieces of the sizes ffmpeg and others use,
-// where frames are large enough for it to matter.
-void registerPieceBenchmarks()
+// Streams of large frames: one pwritev per frame against pieces of the
+// sizes ffmpeg and others use, and our writer and ffmpeg's muxer alike.
+void registerStreamBenchmarks()
 {
     for (const FrameForm& form : kForms) {
         for (const FrameSize& size : frameSizes()) {
             if (size.width < 1920)
                 continue;
+            const int frames = streamFrames(frameBytes(size, form.raw));
+            const std::string suffix = std::string("/") + form.name + "/" + size.name();
+            std::vector<std::pair<std::string, std::function<void(benchmark::State&)>>> bodies;
             for (const WritePiece& piece : writePieces()) {
-                const std::string name = std::string("pieces/") + piece.name + "/" + form.name + "/" + size.name();
-                registeredWarm(name, [=](benchmark::State& state) {
-                    benchmarkSession(
-                        state, [&](int perFile) { return std::make_unique<PwritevFrames>(piece.bytes, perFile); },
-                        std::string("pieces-") + piece.name, size, form, false);
-                });
+                bodies.push_back({std::string("pwritev-") + piece.name, [=](benchmark::State& state) {
+                                      benchmarkSession(
+                                          state,
+                                          [&](int perFile) {
+                                              return std::make_unique<PwritevFrames>(piece.bytes, perFile);
+                                          },
+                                          std::string("stream-") + piece.name, size, form, Mode::Stream);
+                                  }});
+            }
+            for (Writer writer : {Writer::Ours, Writer::Ffmpeg}) {
+                bodies.push_back({writerName(writer), [=](benchmark::State& state) {
+                                      benchmarkWriter(state, writer, size, form, Mode::Stream);
+                                  }});
+            }
+            for (auto& [name, body] : bodies) {
+                auto* bench = registered("stream/" + name + suffix, body);
+                if (!benchSettings().smoke)
+                    bench->Iterations(frames)->Repetitions(kStreamRepetitions);
             }
         }
     }
@@ -354,13 +400,13 @@ void registerWriterBenchmarks()
             for (Writer writer : {Writer::Ours, Writer::Write, Writer::WritePreallocated, Writer::Ffmpeg}) {
                 const std::string suffix = std::string(writerName(writer)) + "/" + form.name + "/" + size.name();
                 registeredWarm("write/" + suffix, [=](benchmark::State& state) {
-                    benchmarkWriter(state, writer, size, form, false);
+                    benchmarkWriter(state, writer, size, form, Mode::PerFrame);
                 });
                 registeredWarm("file/" + suffix, [=](benchmark::State& state) {
-                    benchmarkWriter(state, writer, size, form, true);
+                    benchmarkWriter(state, writer, size, form, Mode::WholeFile);
                 });
             }
         }
     }
-    registerPieceBenchmarks();
+    registerStreamBenchmarks();
 }
