@@ -284,13 +284,13 @@ TARGET_AVX512VBMI inline void convertTailAvx512(const uint8_t* in, uint8_t* out,
                                                 const Avx512Controls& c)
 {
     const uint64_t pixels = lowBits(left);
-    __m512i loads[4];
-    for (int i = 0; i < 4; ++i)
-        loads[i] = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(pixels >> (16 * i)), in + 64 * i);
     const int bytes = 3 * left + pad;
-    for (int block = 0; block < 3; ++block) {
-        const __mmask64 mask = lowBits(bytes - 64 * block < 0 ? 0 : bytes - 64 * block);
-        _mm512_mask_storeu_epi8(out + 64 * block, mask,
+    const int blocks = (bytes + 63) / 64;
+    __m512i loads[4];
+    for (int i = 0; i <= blocks; ++i)
+        loads[i] = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(pixels >> (16 * i)), in + 64 * i);
+    for (int block = 0; block < blocks; ++block) {
+        _mm512_mask_storeu_epi8(out + 64 * block, lowBits(bytes - 64 * block),
                                 _mm512_permutex2var_epi8(loads[block], c.block[block], loads[block + 1]));
     }
 }
