@@ -49,12 +49,13 @@ WriterStatus OutputFile::create(const char* path)
 
 namespace {
 
-// A call that covers a whole 2 MiB-aligned stretch of the file lets Linux
-// put it in one 2 MiB page-cache folio. In the VMs measured, those came
-// from memory the host had taken back and must supply again: a 4K frame
-// written in one call took ten times as long as in 512 KiB pieces. So a
-// longer append is cut at 512 KiB boundaries of the file; a shorter one
-// (a small frame with its chunk header) stays one call.
+// One call that covers a whole 2 MiB-aligned stretch of the file lets
+// Linux back it with a 2 MiB page-cache folio. On the VM measured, such
+// blocks were the ones the guest had handed back to its host, which had
+// to supply them again: a 4K frame in one call took ten times as long as
+// in 512 KiB pieces. So an append longer than a piece is cut at piece
+// boundaries of the file; a shorter one (a small frame and its chunk
+// header) stays one call.
 constexpr uint64_t kWritePiece = uint64_t(512) << 10;
 
 uint64_t callSize(uint64_t offset, uint64_t left)
