@@ -56,6 +56,13 @@ benchmark::internal::Benchmark* registered(const std::string& name, std::functio
 // the page cache.
 benchmark::internal::Benchmark* registeredWarm(const std::string& name, std::function<void(benchmark::State&)> body);
 
+// How large each write call of a frame is in the pieces/ benchmarks; 0 is the whole frame in one call.
+struct WritePiece {
+    const char* name;
+    size_t bytes;
+};
+const std::vector<WritePiece>& writePieces();
+
 void registerConversionBenchmarks();
 void registerWriterBenchmarks();
 void registerFramePathBenchmarks();

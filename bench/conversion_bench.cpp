@@ -62,7 +62,7 @@ void registerConversionBenchmarks()
         registerConversion("scalar", size, plainLoop);
     }
     // Each kernel on its own, for the record.
-    for (ConversionKernel kernel : {ConversionKernel::Sse2, ConversionKernel::Ssse3, ConversionKernel::Avx2}) {
+    for (ConversionKernel kernel : {ConversionKernel::Sse2, ConversionKernel::Ssse3, ConversionKernel::Avx2, ConversionKernel::Avx512Vbmi}) {
         if (!conversionKernelAvailable(kernel))
             continue;
         for (const FrameSize& size : frameSizes()) {

@@ -82,6 +82,52 @@ void printRatioTables()
         }
     }
 
+    std::printf("\nStreams of frames into a new file, per frame: one pwritev per frame against pieces that end on\n"
+                "multiples of their size in the file (x whole below 1 means the pieces were faster)\n");
+    std::vector<std::string> header = {"size", "form"};
+    std::vector<int> pieceWidths = {11, 7};
+    for (const WritePiece& piece : writePieces()) {
+        header.push_back(piece.name);
+        pieceWidths.push_back(10);
+        if (piece.bytes) {
+            header.push_back("x whole");
+            pieceWidths.push_back(9);
+        }
+    }
+    line(header, pieceWidths);
+    const std::vector<int> streamWidths = {11, 7, 11, 11, 9, 11, 10};
+    for (const char* form : {"24bit", "raw"}) {
+        for (const FrameSize& size : frameSizes()) {
+            const std::string suffix = std::string("/") + form + "/" + size.name();
+            const double whole = medianNanoseconds("stream/pwritev-whole" + suffix);
+            if (whole < 0)
+                continue;
+            std::vector<std::string> cells = {size.name(), form};
+            for (const WritePiece& piece : writePieces()) {
+                const double time = medianNanoseconds(std::string("stream/pwritev-") + piece.name + suffix);
+                cells.push_back(duration(time));
+                if (piece.bytes)
+                    cells.push_back(ratio(time, whole));
+            }
+            line(cells, pieceWidths);
+        }
+    }
+    std::printf("\nThe same streams through our writer and ffmpeg's muxer, per frame\n");
+    line({"size", "form", "ours", "pwritev", "x whole", "ffmpeg", "x ffmpeg"}, streamWidths);
+    for (const char* form : {"24bit", "raw"}) {
+        for (const FrameSize& size : frameSizes()) {
+            const std::string suffix = std::string("/") + form + "/" + size.name();
+            const double ours = medianNanoseconds("stream/ours" + suffix);
+            if (ours < 0)
+                continue;
+            const double whole = medianNanoseconds("stream/pwritev-whole" + suffix);
+            const double ffmpeg = medianNanoseconds("stream/ffmpeg" + suffix);
+            line({size.name(), form, duration(ours), duration(whole), ratio(ours, whole), duration(ffmpeg),
+                  ratio(ours, ffmpeg)},
+                 streamWidths);
+        }
+    }
+
     std::printf("\nrenderFrame when the position has not moved, per call\n");
     const std::vector<int> skipWidths = {15, 12, 14, 12};
     line({"clock", "tick read", "renderFrame", "difference"}, skipWidths);

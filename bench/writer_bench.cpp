@@ -9,10 +9,14 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <stdexcept>
+#include <sys/uio.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +27,9 @@ struct FrameForm {
 };
 
 constexpr FrameForm kForms[] = {{"24bit", false}, {"raw", true}};
+
+// Each stream takes a few seconds, most of it waiting; five say enough.
+constexpr int kStreamRepetitions = 5;
 
 size_t frameBytes(const FrameSize& size, bool raw)
 {
@@ -77,6 +84,62 @@ private:
     bool preallocate_;
     int framesPerFile_;
     int fd_ = -1;
+};
+
+// Each frame behind its 8-byte chunk header, as our writer lays it out,
+// with pwritev into a file whose blocks were set aside first: in one call,
+// or in calls that each end on a multiple of `piece` bytes of the file.
+class PwritevFrames : public Session {
+public:
+    PwritevFrames(size_t piece, int framesPerFile)
+        : piece_(piece)
+        , framesPerFile_(framesPerFile)
+    {
+    }
+    void open(const std::string& path, const FrameSize&, bool, size_t bytes) override
+    {
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0)
+            fail("open");
+        if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>((bytes + 8) * framesPerFile_)) != 0)
+            fail("fallocate");
+        end_ = 0;
+    }
+    void write(int, const uint8_t* frame, size_t bytes) override
+    {
+        const uint32_t header[2] = {0x62643030u, static_cast<uint32_t>(bytes)}; // "00db", size
+        const size_t total = sizeof header + bytes;
+        for (size_t from = 0; from < total;) {
+            size_t to = total;
+            if (piece_)
+                to = std::min<size_t>(total, from + piece_ - (end_ % piece_));
+            iovec parts[2];
+            int count = 0;
+            if (from < sizeof header)
+                parts[count++] = {reinterpret_cast<char*>(const_cast<uint32_t*>(header)) + from,
+                                  std::min(to, sizeof header) - from};
+            if (to > sizeof header) {
+                const size_t frameFrom = std::max(from, sizeof header) - sizeof header;
+                parts[count++] = {const_cast<uint8_t*>(frame) + frameFrom, to - sizeof header - frameFrom};
+            }
+            const ssize_t written = ::pwritev(fd_, parts, count, static_cast<off_t>(end_));
+            if (written <= 0)
+                fail("pwritev");
+            from += static_cast<size_t>(written);
+            end_ += static_cast<uint64_t>(written);
+        }
+    }
+    void close() override
+    {
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    size_t piece_;
+    int framesPerFile_;
+    int fd_ = -1;
+    uint64_t end_ = 0;
 };
 
 // Through the AVIFile calls, as the recording makes them.
@@ -205,17 +268,35 @@ std::unique_ptr<Session> makeSession(Writer writer, int framesPerFile)
     return nullptr;
 }
 
-void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, bool whole)
+enum class Mode {
+    PerFrame,  // one frame per iteration into files of framesPerFile() frames
+    WholeFile, // opening, a few frames and closing per iteration
+    Stream,    // one frame per iteration, all into one new file
+};
+
+// Frames in one stream: enough to outlast what the page cache keeps at
+// hand, few enough (512 MB) to stay below the dirty limits.
+int streamFrames(size_t frameBytes)
+{
+    if (benchSettings().smoke)
+        return 2;
+    return static_cast<int>(std::max<size_t>(8, (size_t(512) << 20) / frameBytes));
+}
+
+void benchmarkSession(benchmark::State& state, const std::function<std::unique_ptr<Session>(int)>& makeSession,
+                      const std::string& name, const FrameSize& size, const FrameForm& form, Mode mode)
 {
     const size_t bytes = frameBytes(size, form.raw);
     FrameBuffer frame(bytes, 3);
-    const std::string path = benchSettings().directory + "/bench-" + writerName(writer) + ".avi";
-    const int perFile = whole ? benchSettings().framesPerWholeFile : framesPerFile(bytes);
-    std::unique_ptr<Session> session = makeSession(writer, perFile);
+    const std::string path = benchSettings().directory + "/bench-" + name + ".avi";
+    const int perFile = mode == Mode::WholeFile ? benchSettings().framesPerWholeFile
+                        : mode == Mode::Stream  ? streamFrames(bytes)
+                                                : framesPerFile(bytes);
+    std::unique_ptr<Session> session = makeSession(perFile);
     AVIFileInit();
+    ::unlink(path.c_str());
     try {
-        if (whole) {
-            // Opening, a few frames and closing: the fixed cost of a recording.
+        if (mode == Mode::WholeFile) {
             for (auto _ : state) {
                 state.PauseTiming();
                 ::unlink(path.c_str());
@@ -225,9 +306,18 @@ void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& si
                     session->write(i, frame.data(), bytes);
                 session->close();
             }
+        } else if (mode == Mode::Stream) {
+            // Memory the last stream freed would be taken again at once; a VM
+            // that returns freed memory to its host has done so by now, and
+            // the page cache has to take memory afresh, as in a long recording.
+            if (!benchSettings().smoke)
+                std::this_thread::sleep_for(std::chrono::seconds(2));
+            session->open(path, size, form.raw, bytes);
+            int position = 0;
+            for (auto _ : state)
+                session->write(position++, frame.data(), bytes);
+            session->close();
         } else {
-            // One frame per iteration into a file already open, as a recording writes.
-            ::unlink(path.c_str());
             session->open(path, size, form.raw, bytes);
             int inFile = 0;
             for (auto _ : state) {
@@ -248,10 +338,59 @@ void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& si
     }
     AVIFileExit();
     ::unlink(path.c_str());
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * (whole ? perFile : 1)));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes * (mode == Mode::WholeFile ? perFile : 1)));
+}
+
+void benchmarkWriter(benchmark::State& state, Writer writer, const FrameSize& size, const FrameForm& form, Mode mode)
+{
+    benchmarkSession(
+        state, [writer](int perFile) { return makeSession(writer, perFile); }, writerName(writer), size, form, mode);
+}
+
+// Streams of large frames: one pwritev per frame against pieces of the
+// sizes ffmpeg and others use, and our writer and ffmpeg's muxer alike.
+void registerStreamBenchmarks()
+{
+    for (const FrameForm& form : kForms) {
+        for (const FrameSize& size : frameSizes()) {
+            if (size.width < 1920)
+                continue;
+            const int frames = streamFrames(frameBytes(size, form.raw));
+            const std::string suffix = std::string("/") + form.name + "/" + size.name();
+            std::vector<std::pair<std::string, std::function<void(benchmark::State&)>>> bodies;
+            for (const WritePiece& piece : writePieces()) {
+                bodies.push_back({std::string("pwritev-") + piece.name, [=](benchmark::State& state) {
+                                      benchmarkSession(
+                                          state,
+                                          [&](int perFile) {
+                                              return std::make_unique<PwritevFrames>(piece.bytes, perFile);
+                                          },
+                                          std::string("stream-") + piece.name, size, form, Mode::Stream);
+                                  }});
+            }
+            for (Writer writer : {Writer::Ours, Writer::Ffmpeg}) {
+                bodies.push_back({writerName(writer), [=](benchmark::State& state) {
+                                      benchmarkWriter(state, writer, size, form, Mode::Stream);
+                                  }});
+            }
+            for (auto& [name, body] : bodies) {
+                auto* bench = registered("stream/" + name + suffix, body);
+                if (!benchSettings().smoke)
+                    bench->Iterations(frames)->Repetitions(kStreamRepetitions);
+            }
+        }
+    }
 }
 
 } // namespace
+
+const std::vector<WritePiece>& writePieces()
+{
+    static const std::vector<WritePiece> pieces = {
+        {"whole", 0},           {"256k", size_t(256) << 10}, {"512k", size_t(512) << 10},
+        {"1m", size_t(1) << 20}, {"2m", size_t(2) << 20},     {"4m", size_t(4) << 20}};
+    return pieces;
+}
 
 void registerWriterBenchmarks()
 {
@@ -261,12 +400,13 @@ void registerWriterBenchmarks()
             for (Writer writer : {Writer::Ours, Writer::Write, Writer::WritePreallocated, Writer::Ffmpeg}) {
                 const std::string suffix = std::string(writerName(writer)) + "/" + form.name + "/" + size.name();
                 registeredWarm("write/" + suffix, [=](benchmark::State& state) {
-                    benchmarkWriter(state, writer, size, form, false);
+                    benchmarkWriter(state, writer, size, form, Mode::PerFrame);
                 });
                 registeredWarm("file/" + suffix, [=](benchmark::State& state) {
-                    benchmarkWriter(state, writer, size, form, true);
+                    benchmarkWriter(state, writer, size, form, Mode::WholeFile);
                 });
             }
         }
     }
+    registerStreamBenchmarks();
 }

@@ -5,6 +5,7 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 #define FRAME_CONVERSION_X86 1
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -17,7 +18,10 @@ const uint8_t* sourceRow(const uint32_t* source, int width, int height, int row)
 
 // Source rows run bottom-up through memory while the output runs top-down,
 // so each row starts a stream the hardware prefetcher has not seen. The
-// kernels fetch the next source row while converting this one.
+// kernels fetch the next source row while converting this one. The
+// AVX-512 kernel does so only for frames larger than a core's L2 cache
+// holds: below that the prefetches cost more than they save.
+constexpr size_t kPrefetchAbove = size_t(2) << 20;
 const uint8_t* nextSourceRow(const uint8_t* row, size_t rowBytes, int rowsLeft)
 {
     return rowsLeft > 1 ? row - rowBytes : row;
@@ -53,6 +57,7 @@ void convertScalar(const uint32_t* source, int width, int height, uint8_t* desti
 #define TARGET_SSE2 __attribute__((target("sse2")))
 #define TARGET_SSSE3 __attribute__((target("ssse3")))
 #define TARGET_AVX2 __attribute__((target("avx2")))
+#define TARGET_AVX512VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
 // A 32-bit Windows caller only keeps the stack 4-byte aligned, and spilled
 // vectors need 16 or 32; each kernel realigns it on entry.
@@ -237,6 +242,101 @@ TARGET_AVX2 KERNEL_ENTRY void convertFrameAvx2(const uint32_t* source, int width
     }
 }
 
+// ---- AVX-512 VBMI: sixty-four pixels (four 64-byte loads) make exactly
+// three 64-byte stores, each one two-source byte permute (vpermt2b) of
+// two neighbouring loads. Masked loads and stores take the row's last
+// pixels, so no store overlaps another or reaches past the row.
+
+// vpermt2b controls: byte j of output block k (k = 0..2) is byte
+// (64k + j) % 3 of pixel (64k + j) / 3, counted from the first byte of
+// load k; bit 6 picks load k + 1.
+struct alignas(64) BlockControls {
+    uint8_t bytes[3][64];
+};
+
+constexpr BlockControls blockControls()
+{
+    BlockControls controls {};
+    for (int block = 0; block < 3; ++block) {
+        for (int j = 0; j < 64; ++j) {
+            const int out = 64 * block + j;
+            controls.bytes[block][j] = static_cast<uint8_t>(4 * (out / 3) + out % 3 - 64 * block);
+        }
+    }
+    return controls;
+}
+
+constexpr BlockControls kBlocks = blockControls();
+
+struct Avx512Controls {
+    __m512i block[3];
+};
+
+TARGET_AVX512VBMI inline __m512i load512(const uint8_t* in) { return _mm512_loadu_si512(in); }
+
+// The first `count` bits set, for count in 0..64.
+inline uint64_t lowBits(int count) { return count >= 64 ? ~uint64_t(0) : (uint64_t(1) << count) - 1; }
+
+// The row's last pixels and its pad. Loads stop at the row's last pixel
+// and leave zero lanes behind it, which the permutes turn into the pad's
+// zero bytes (a pad is at most 3 bytes).
+TARGET_AVX512VBMI inline void convertTailAvx512(const uint8_t* in, uint8_t* out, int left, int pad,
+                                                const Avx512Controls& c)
+{
+    const uint64_t pixels = lowBits(left);
+    const int bytes = 3 * left + pad;
+    const int blocks = (bytes + 63) / 64;
+    __m512i loads[4];
+    for (int i = 0; i <= blocks; ++i)
+        loads[i] = _mm512_maskz_loadu_epi32(static_cast<__mmask16>(pixels >> (16 * i)), in + 64 * i);
+    for (int block = 0; block < blocks; ++block) {
+        _mm512_mask_storeu_epi8(out + 64 * block, lowBits(bytes - 64 * block),
+                                _mm512_permutex2var_epi8(loads[block], c.block[block], loads[block + 1]));
+    }
+}
+
+template <bool Prefetch>
+TARGET_AVX512VBMI inline void convertRowAvx512(const uint8_t* in, uint8_t* out, int width, int pad,
+                                               const uint8_t* next, const Avx512Controls& c)
+{
+    int left = width;
+    for (; left >= 64; left -= 64, in += 256, out += 192, next += 256) {
+        if (Prefetch) {
+            for (int line = 0; line < 256; line += 64)
+                prefetchRow(next + line);
+        }
+        const __m512i in0 = load512(in);
+        const __m512i in1 = load512(in + 64);
+        const __m512i in2 = load512(in + 128);
+        const __m512i in3 = load512(in + 192);
+        _mm512_storeu_si512(out, _mm512_permutex2var_epi8(in0, c.block[0], in1));
+        _mm512_storeu_si512(out + 64, _mm512_permutex2var_epi8(in1, c.block[1], in2));
+        _mm512_storeu_si512(out + 128, _mm512_permutex2var_epi8(in2, c.block[2], in3));
+    }
+    if (left > 0 || pad > 0)
+        convertTailAvx512(in, out, left, pad, c);
+}
+
+TARGET_AVX512VBMI KERNEL_ENTRY void convertFrameAvx512(const uint32_t* source, int width, int height,
+                                                       uint8_t* destination, size_t stride)
+{
+    Avx512Controls controls;
+    for (int block = 0; block < 3; ++block)
+        controls.block[block] = _mm512_load_si512(kBlocks.bytes[block]);
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    const int pad = static_cast<int>(stride - static_cast<size_t>(width) * 3);
+    const bool prefetch = rowBytes * static_cast<size_t>(height) > kPrefetchAbove;
+    for (int row = 0; row < height; ++row) {
+        uint8_t* out = destination + static_cast<size_t>(row) * stride;
+        const uint8_t* in = sourceRow(source, width, height, row);
+        const uint8_t* next = nextSourceRow(in, rowBytes, height - row);
+        if (prefetch)
+            convertRowAvx512<true>(in, out, width, pad, next, controls);
+        else
+            convertRowAvx512<false>(in, out, width, pad, next, controls);
+    }
+}
+
 using FrameFunction = void (*)(const uint32_t*, int, int, uint8_t*, size_t);
 
 FrameFunction frameFunction(ConversionKernel kernel)
@@ -250,8 +350,27 @@ FrameFunction frameFunction(ConversionKernel kernel)
         return convertFrameSsse3;
     case ConversionKernel::Avx2:
         return convertFrameAvx2;
+    case ConversionKernel::Avx512Vbmi:
+        return convertFrameAvx512;
     }
     return convertScalar;
+}
+
+// The instructions, and an OS that saves the mask and ZMM registers on a
+// context switch (XCR0 bits 1, 2 and 5 to 7).
+bool hasAvx512Vbmi()
+{
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || !(ecx & bit_OSXSAVE))
+        return false;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return false;
+    if (!(ebx & bit_AVX512F) || !(ebx & bit_AVX512BW) || !(ecx & bit_AVX512VBMI))
+        return false;
+    unsigned low, high;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    const unsigned zmmState = 0xE6;
+    return (low & zmmState) == zmmState;
 }
 
 bool processorHas(ConversionKernel kernel)
@@ -266,6 +385,8 @@ bool processorHas(ConversionKernel kernel)
         return __builtin_cpu_supports("ssse3");
     case ConversionKernel::Avx2:
         return __builtin_cpu_supports("avx2");
+    case ConversionKernel::Avx512Vbmi:
+        return hasAvx512Vbmi();
     }
     return false;
 }
@@ -280,7 +401,8 @@ bool processorHas(ConversionKernel kernel) { return kernel == ConversionKernel::
 
 ConversionKernel pickFastest()
 {
-    for (ConversionKernel kernel : {ConversionKernel::Avx2, ConversionKernel::Ssse3, ConversionKernel::Sse2}) {
+    for (ConversionKernel kernel :
+         {ConversionKernel::Avx512Vbmi, ConversionKernel::Avx2, ConversionKernel::Ssse3, ConversionKernel::Sse2}) {
         if (processorHas(kernel))
             return kernel;
     }
@@ -314,6 +436,8 @@ const char* conversionKernelName(ConversionKernel kernel)
         return "ssse3";
     case ConversionKernel::Avx2:
         return "avx2";
+    case ConversionKernel::Avx512Vbmi:
+        return "avx512vbmi";
     }
     return "?";
 }

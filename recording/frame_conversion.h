@@ -14,6 +14,7 @@ enum class ConversionKernel {
     Sse2,
     Ssse3,
     Avx2,
+    Avx512Vbmi,
 };
 
 bool conversionKernelAvailable(ConversionKernel kernel);

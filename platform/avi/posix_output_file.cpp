@@ -1,6 +1,7 @@
 // The AVI writer's file on POSIX systems: its system calls.
 #include "platform/avi/output_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -41,17 +42,41 @@ WriterStatus OutputFile::systemCreate(const char* path)
     return WriterStatus::success();
 }
 
+namespace {
+
+// One call that covers a whole 2 MiB-aligned stretch of the file lets
+// Linux back it with a 2 MiB page-cache folio. On the VM measured, such
+// blocks were the ones the guest had handed back to its host, which had
+// to supply them again: a 4K frame in one call took ten times as long as
+// in 512 KiB pieces. So a write longer than a piece is cut at piece
+// boundaries of the file; a shorter one (a small frame and its chunk
+// header) stays one call.
+constexpr uint64_t kWritePiece = uint64_t(512) << 10;
+
+uint64_t callSize(uint64_t offset, uint64_t left)
+{
+    return left <= kWritePiece ? left : kWritePiece - offset % kWritePiece;
+}
+
+} // namespace
+
 WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_t count)
 {
+    uint64_t left = 0;
+    for (size_t i = 0; i < count; ++i)
+        left += slices[i].size;
     iovec vectors[IOV_MAX];
     size_t next = 0;
     size_t skipInFirst = 0;
-    while (next < count) {
+    while (left > 0) {
+        uint64_t room = callSize(offset, left);
         size_t used = 0;
-        for (size_t i = next; i < count && used < IOV_MAX; ++i) {
-            size_t skip = i == next ? skipInFirst : 0;
+        for (size_t i = next; i < count && used < IOV_MAX && room > 0; ++i) {
+            const size_t skip = i == next ? skipInFirst : 0;
+            const size_t length = static_cast<size_t>(std::min<uint64_t>(slices[i].size - skip, room));
             vectors[used].iov_base = const_cast<char*>(static_cast<const char*>(slices[i].data) + skip);
-            vectors[used].iov_len = slices[i].size - skip;
+            vectors[used].iov_len = length;
+            room -= length;
             ++used;
         }
         ssize_t written = ::pwritev(fd(handle_), vectors, static_cast<int>(used), static_cast<off_t>(offset));
@@ -63,6 +88,7 @@ WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_
         if (written == 0)
             return WriterStatus::system(EIO);
         offset += static_cast<uint64_t>(written);
+        left -= static_cast<uint64_t>(written);
         // Step over what the kernel took, which may end inside a slice.
         size_t remaining = static_cast<size_t>(written);
         while (next < count && remaining >= slices[next].size - skipInFirst) {
