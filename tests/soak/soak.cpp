@@ -155,12 +155,11 @@ private:
         // Now and then the disk refuses a write.
         if (renderPick(100) == 0)
             NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
-        renderOnce(pixels_);
+        renderOnce(slots_[renderPick(kSlots)], pixels_);
     }
 
-    void renderOnce(std::vector<uint32_t>& pixels)
+    void renderOnce(Slot& slot, std::vector<uint32_t>& pixels)
     {
-        Slot& slot = slots_[renderPick(kSlots)];
         if (renderPick(200) == 0)
             slot.size = renderPick(6);
         const auto [w, h] = kSizes[slot.size];
@@ -178,7 +177,7 @@ private:
             Slot& slot = slots_[renderPick(kSlots)];
             {
                 std::lock_guard<std::mutex> guard(slot.hostLock);
-                renderOnce(pixels);
+                renderOnce(slot, pixels);
             }
             if (renderPick(8) == 0)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
