@@ -144,6 +144,16 @@ std::vector<ProbedPacket> demuxPackets(const std::string& file, std::string* err
     return packets;
 }
 
+std::vector<ProbedPacket> probeFramePackets(const std::string& file)
+{
+    std::vector<ProbedPacket> frames;
+    for (const ProbedPacket& packet : probePackets(file)) {
+        if (packet.size > 0)
+            frames.push_back(packet);
+    }
+    return frames;
+}
+
 std::vector<int64_t> probePositions(const std::string& file)
 {
     std::vector<int64_t> positions;

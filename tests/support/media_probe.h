@@ -31,6 +31,8 @@ std::vector<ProbedPacket> probePackets(const std::string& file);
 // process, for tests that check hundreds of files; empty, with the reason
 // in `error`, when it cannot open the file.
 std::vector<ProbedPacket> demuxPackets(const std::string& file, std::string* error = nullptr);
+// The packets that hold a frame, leaving out the empty chunks of skipped positions.
+std::vector<ProbedPacket> probeFramePackets(const std::string& file);
 // The timestamps of every packet, which for our files are the stream positions written.
 std::vector<int64_t> probePositions(const std::string& file);
 

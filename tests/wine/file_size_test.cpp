@@ -25,21 +25,11 @@ ProgramOutput recordFullHd(const PluginFolder& folder, int frames, const std::ve
     return runWinhost("record", folder, arguments);
 }
 
-std::vector<ProbedPacket> framePackets(const std::string& file)
-{
-    std::vector<ProbedPacket> frames;
-    for (const ProbedPacket& packet : probePackets(file)) {
-        if (packet.size > 0)
-            frames.push_back(packet);
-    }
-    return frames;
-}
-
 // Every reader plays the file to its end and gets `frames` frames, and the
 // last one is the host's picture.
 void expectEveryReaderGets(const std::string& file, int frames, const ProgramOutput& output)
 {
-    const std::vector<ProbedPacket> packets = framePackets(file);
+    const std::vector<ProbedPacket> packets = probeFramePackets(file);
     ASSERT_EQ(static_cast<int>(packets.size()), frames) << "the status counts every frame in the file";
     for (const ProbedPacket& packet : packets)
         ASSERT_EQ(packet.size, kFrameBytes);

@@ -39,16 +39,6 @@ Recorded record(const PluginFolder& folder, const Recording& recording)
     return {folder.hostPath("out.avi"), runWinhost("record", folder, arguments)};
 }
 
-std::vector<ProbedPacket> framePackets(const std::string& file)
-{
-    std::vector<ProbedPacket> frames;
-    for (const ProbedPacket& packet : probePackets(file)) {
-        if (packet.size > 0)
-            frames.push_back(packet);
-    }
-    return frames;
-}
-
 // A whole recording, checked from the header to the last pixel.
 void expectRecordingOf(const Recorded& recorded, const Recording& recording)
 {
@@ -72,7 +62,7 @@ void expectRecordingOf(const Recorded& recorded, const Recording& recording)
     EXPECT_EQ(stream.height, recording.height);
     EXPECT_EQ(stream.frameRate, std::to_string(recording.fps) + "/1");
 
-    const std::vector<ProbedPacket> packets = framePackets(recorded.file);
+    const std::vector<ProbedPacket> packets = probeFramePackets(recorded.file);
     EXPECT_EQ(static_cast<int>(packets.size()), status.frames) << "the status counts every frame in the file";
     for (const ProbedPacket& packet : packets)
         EXPECT_EQ(packet.size, frameBytes);
@@ -131,7 +121,7 @@ TEST(Recording, EachFrameLandsAtItsClockPosition)
     for (const RenderedFrame& frame : renderedFrames(recorded.output))
         calls[frame.number] = frame;
 
-    const std::vector<ProbedPacket> packets = framePackets(recorded.file);
+    const std::vector<ProbedPacket> packets = probeFramePackets(recorded.file);
     const std::vector<uint32_t> numbers = decodedFrameNumbers(recorded.file, recording.width, recording.height, recording.raw);
     ASSERT_EQ(packets.size(), numbers.size());
     ASSERT_FALSE(packets.empty());
@@ -258,5 +248,5 @@ TEST(Lifetime, RecordingsCutShortByDeletionLeakNothing)
     const long long after = std::stoll(output.value("heap after"));
     EXPECT_LT(after - before, 20) << "heap grew from " << before << " to " << after << " bytes";
     EXPECT_FALSE(output.has("box 0 caption")) << output.transcript();
-    EXPECT_GT(framePackets(folder.hostPath("cycle.avi")).size(), 0u) << "the last recording was finished";
+    EXPECT_GT(probeFramePackets(folder.hostPath("cycle.avi")).size(), 0u) << "the last recording was finished";
 }
