@@ -257,19 +257,27 @@ private:
             counted_.erase(name);
         click(slot.dialog, IDC_SAVE);
         if (idle && served->recording.load()) {
-            noteSharedFile(served, name);
+            claimFile(served, name);
             recordingOf_[served] = name;
         } else if (!served->recording.load())
             finishRecording(*served);
     }
 
-    // Two effects made anew both start with the default file name, and
-    // both may record into it at once; such a file holds neither recording.
-    void noteSharedFile(const AviOutputEffect* starting, const std::string& name)
+    // Two effects made anew both start with the default file name. Both
+    // may record into it at once, and such a file holds neither recording;
+    // or one replaces the file of a recording the other ended earlier, whose
+    // count then no longer belongs to the file.
+    void claimFile(const AviOutputEffect* starting, const std::string& name)
     {
-        for (const auto& [other, otherName] : recordingOf_) {
-            if (other != starting && otherName == name && other->recording.load())
+        for (auto other = recordingOf_.begin(); other != recordingOf_.end();) {
+            if (other->first == starting || other->second != name) {
+                ++other;
+            } else if (other->first->recording.load()) {
                 shared_.insert(name);
+                ++other;
+            } else {
+                other = recordingOf_.erase(other);
+            }
         }
     }
 
