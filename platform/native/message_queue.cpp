@@ -151,6 +151,19 @@ DWORD targetThread(HWND window)
     return found->thread;
 }
 
+// Runs `change` on the queue of the window's thread with the window and queue
+// locks held; `failed` when the window is not one.
+template <typename Result, typename Change>
+Result changeQueueOf(HWND window, Result failed, Change change)
+{
+    std::lock_guard<std::recursive_mutex> windows(native::windowLock());
+    const DWORD thread = targetThread(window);
+    if (!thread)
+        return failed;
+    std::lock_guard<std::mutex> guard(queueLock);
+    return change(queueOf(thread));
+}
+
 } // namespace
 
 void native::forgetWindowMessages(HWND window, DWORD thread)
@@ -172,15 +185,11 @@ bool native::waitForMessage(MSG& message, DWORD milliseconds)
 
 WIN32_NATIVE_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    std::lock_guard<std::recursive_mutex> windows(native::windowLock());
-    const DWORD thread = targetThread(window);
-    if (!thread)
-        return FALSE;
-    std::lock_guard<std::mutex> guard(queueLock);
-    ThreadQueue& queue = queueOf(thread);
-    queue.posted.push_back(makeMessage(window, message, wParam, lParam));
-    queue.changed.notify_all();
-    return TRUE;
+    return changeQueueOf(window, FALSE, [&](ThreadQueue& queue) {
+        queue.posted.push_back(makeMessage(window, message, wParam, lParam));
+        queue.changed.notify_all();
+        return TRUE;
+    });
 }
 
 WIN32_NATIVE_API void PostQuitMessage(int exitCode)
@@ -236,43 +245,35 @@ WIN32_NATIVE_API LRESULT DispatchMessageA(const MSG* message)
 // period is held between USER_TIMER_MINIMUM and USER_TIMER_MAXIMUM.
 WIN32_NATIVE_API UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC procedure)
 {
-    std::lock_guard<std::recursive_mutex> windows(native::windowLock());
-    const DWORD thread = targetThread(window);
-    if (!thread)
-        return 0;
     const Clock::duration period = native::delayOf(std::clamp<UINT>(elapse, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
-    std::lock_guard<std::mutex> guard(queueLock);
-    ThreadQueue& queue = queueOf(thread);
-    auto same = std::find_if(queue.timers.begin(), queue.timers.end(),
-                             [&](const Timer& timer) { return timer.window == window && timer.id == id; });
-    if (same == queue.timers.end()) {
-        if (!window)
-            id = ++lastThreadTimerId;
-        queue.timers.push_back(Timer {window, id, procedure, period, {}});
-        same = queue.timers.end() - 1;
-    }
-    same->procedure = procedure;
-    same->period = period;
-    same->due = Clock::now() + period;
-    queue.changed.notify_all();
-    return window ? (id ? id : 1) : id;
+    return changeQueueOf(window, UINT_PTR {0}, [&](ThreadQueue& queue) {
+        auto same = std::find_if(queue.timers.begin(), queue.timers.end(),
+                                 [&](const Timer& timer) { return timer.window == window && timer.id == id; });
+        if (same == queue.timers.end()) {
+            if (!window)
+                id = ++lastThreadTimerId;
+            queue.timers.push_back(Timer {window, id, procedure, period, {}});
+            same = queue.timers.end() - 1;
+        }
+        same->procedure = procedure;
+        same->period = period;
+        same->due = Clock::now() + period;
+        queue.changed.notify_all();
+        return window ? (id ? id : 1) : id;
+    });
 }
 
 WIN32_NATIVE_API BOOL KillTimer(HWND window, UINT_PTR id)
 {
-    std::lock_guard<std::recursive_mutex> windows(native::windowLock());
-    const DWORD thread = targetThread(window);
-    if (!thread)
-        return FALSE;
-    std::lock_guard<std::mutex> guard(queueLock);
-    ThreadQueue& queue = queueOf(thread);
-    const auto before = queue.timers.size();
-    queue.timers.erase(std::remove_if(queue.timers.begin(), queue.timers.end(),
-                                      [&](const Timer& timer) { return timer.window == window && timer.id == id; }),
-                       queue.timers.end());
-    if (queue.timers.size() == before) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return TRUE;
+    return changeQueueOf(window, FALSE, [&](ThreadQueue& queue) {
+        const auto before = queue.timers.size();
+        queue.timers.erase(std::remove_if(queue.timers.begin(), queue.timers.end(),
+                                          [&](const Timer& timer) { return timer.window == window && timer.id == id; }),
+                           queue.timers.end());
+        if (queue.timers.size() == before) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        return TRUE;
+    });
 }
