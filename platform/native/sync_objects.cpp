@@ -67,6 +67,21 @@ void barrierByProtectionChange()
     mprotect(page, 4096, PROT_NONE);
 }
 
+// Runs `change` on the event with the object lock held; FALSE for a handle
+// that is not an event.
+template <typename Change>
+BOOL changeEvent(HANDLE handle, Change change)
+{
+    std::lock_guard<std::mutex> guard(objectLock);
+    const std::shared_ptr<Event> event = findEvent(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    change(*event);
+    return TRUE;
+}
+
 } // namespace
 
 WIN32_NATIVE_API HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
@@ -86,37 +101,25 @@ WIN32_NATIVE_API HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BO
 
 WIN32_NATIVE_API BOOL SetEvent(HANDLE handle)
 {
-    std::lock_guard<std::mutex> guard(objectLock);
-    const std::shared_ptr<Event> event = findEvent(handle);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (event->manualReset) {
-        event->signalled = true;
-        for (Waiter* waiter : event->waiters)
-            waiter->released = true;
-        event->waiters.clear();
-    } else if (!event->waiters.empty()) {
-        event->waiters.front()->released = true;
-        event->waiters.pop_front();
-    } else {
-        event->signalled = true;
-    }
-    event->changed.notify_all();
-    return TRUE;
+    return changeEvent(handle, [](Event& event) {
+        if (event.manualReset) {
+            event.signalled = true;
+            for (Waiter* waiter : event.waiters)
+                waiter->released = true;
+            event.waiters.clear();
+        } else if (!event.waiters.empty()) {
+            event.waiters.front()->released = true;
+            event.waiters.pop_front();
+        } else {
+            event.signalled = true;
+        }
+        event.changed.notify_all();
+    });
 }
 
 WIN32_NATIVE_API BOOL ResetEvent(HANDLE handle)
 {
-    std::lock_guard<std::mutex> guard(objectLock);
-    const std::shared_ptr<Event> event = findEvent(handle);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    event->signalled = false;
-    return TRUE;
+    return changeEvent(handle, [](Event& event) { event.signalled = false; });
 }
 
 WIN32_NATIVE_API DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
