@@ -45,13 +45,20 @@ protected:
         EffectTest::TearDown();
     }
 
-    // A recording of `frames` frames whose next write fails.
-    HWND recordThenFail(const std::string& name, const HostFrame& frame, int frames)
+    // The dialog of a recording into `name` started on `frame`.
+    HWND startRecording(const std::string& name, const HostFrame& frame)
     {
         render(frame);
         HWND dialog = openDialog();
         typeInto(dialog, IDC_FILENAME, dir.file(name));
         click(dialog, IDC_SAVE);
+        return dialog;
+    }
+
+    // A recording of `frames` frames whose next write fails.
+    HWND recordThenFail(const std::string& name, const HostFrame& frame, int frames)
+    {
+        HWND dialog = startRecording(name, frame);
         for (int i = 0; i < frames; ++i)
             renderAfter(40, frame);
         NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
@@ -123,10 +130,7 @@ struct TimerHost {
 TEST_F(ReentrantHost, AHostRenderingFromATimerThroughAnOpenBoxSeesOneBox)
 {
     HostFrame frame(16, 8);
-    render(frame);
-    HWND dialog = openDialog();
-    typeInto(dialog, IDC_FILENAME, dir.file("timer.avi"));
-    click(dialog, IDC_SAVE);
+    HWND dialog = startRecording("timer.avi", frame);
     renderAfter(40, frame);
     renderAfter(40, frame);
 
@@ -175,10 +179,7 @@ TEST_F(ReentrantHost, SaveInsideTheErrorBoxLeavesTheNewRecordingsCaptionAndStatu
 TEST_F(ReentrantHost, AClickOnStopAfterTheRecordingEndedNeverStartsAnother)
 {
     HostFrame frame(16, 8);
-    render(frame);
-    HWND dialog = openDialog();
-    typeInto(dialog, IDC_FILENAME, dir.file("kept.avi"));
-    click(dialog, IDC_SAVE);
+    HWND dialog = startRecording("kept.avi", frame);
     for (int i = 0; i < 10; ++i)
         renderAfter(40, frame);
     // The render thread ends the recording just before the user's click
