@@ -49,10 +49,12 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
         effect.stopRecordingLocked();
         report.recordingEnded = true;
         report.writeError = result;
+    } else {
+        // Counted only on success: a system AVIFile need not clear these
+        // when a write fails.
+        effect.totalBytes += effect.lastBytesWritten;
+        effect.totalFrames += effect.lastSamplesWritten;
     }
-
-    effect.totalBytes += effect.lastBytesWritten;
-    effect.totalFrames += effect.lastSamplesWritten;
     effect.expectedFrames = framePeriods(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
     effect.streamInfo.dwLength =
         static_cast<DWORD>(effect.expectedFrames > UINT32_MAX ? UINT32_MAX : effect.expectedFrames);

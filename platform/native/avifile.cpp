@@ -103,13 +103,10 @@ WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samp
                                         DWORD flags, LONG* samplesWritten, LONG* bytesWritten)
 {
     HRESULT injected = 0;
-    if (stream && injectedFailure("AVIStreamWrite", injected)) {
-        if (samplesWritten)
-            *samplesWritten = 0;
-        if (bytesWritten)
-            *bytesWritten = 0;
+    // A failed write leaves the counts as they were: the system's need not
+    // clear them either.
+    if (stream && injectedFailure("AVIStreamWrite", injected))
         return injected;
-    }
     if (const DWORD delay = writeDelayUs.load(std::memory_order_relaxed))
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
     return native::toHresult(avifile::write(stream, start, samples, buffer, bufferSize, (flags & AVIIF_KEYFRAME) != 0,
