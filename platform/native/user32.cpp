@@ -13,6 +13,7 @@
 #include "platform/native/window_model.h"
 
 #include <algorithm>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -235,6 +236,19 @@ WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
         windows().erase(reinterpret_cast<uintptr_t>(each));
     }
     return TRUE;
+}
+
+WIN32_NATIVE_API DWORD GetWindowThreadProcessId(HWND window, LPDWORD process)
+{
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = findWindow(window);
+    if (!found) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (process)
+        *process = static_cast<DWORD>(getpid());
+    return found->thread;
 }
 
 WIN32_NATIVE_API BOOL IsWindow(HWND window)
