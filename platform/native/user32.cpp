@@ -5,8 +5,10 @@
 // their own.
 //
 // Handles are never reused, so a destroyed window's handle stays invalid.
-// Procedures are called on the calling thread with no lock held, so they
-// may call back into this layer, destroying windows included.
+// Procedures are called on the window's thread with no lock held, so they
+// may call back into this layer, destroying windows included; a call that
+// is a send on Windows waits, from another thread, until the window's
+// thread takes its messages.
 #include "platform/native/dialog_template.h"
 #include "platform/native/native_host.h"
 #include "platform/native/resources.h"
@@ -337,10 +339,13 @@ WIN32_NATIVE_API BOOL NativeGetDialogUnitRect(HWND window, RECT* rect)
     return TRUE;
 }
 
+namespace {
+
 // Setting an edit control's text notifies its dialog with EN_CHANGE, as
 // WM_SETTEXT does for single-line edits on Windows.
-WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
+LRESULT setTextHere(HWND window, UINT, WPARAM, LPARAM lParam)
 {
+    const auto text = reinterpret_cast<LPCSTR>(lParam);
     bool notify = false;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
@@ -357,17 +362,33 @@ WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
     return TRUE;
 }
 
-WIN32_NATIVE_API int GetWindowTextA(HWND window, LPSTR buffer, int size)
+LRESULT getTextHere(HWND window, UINT, WPARAM size, LPARAM buffer)
 {
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
     const Window* found = findWindow(window);
     if (!found) {
-        if (buffer && size > 0)
-            buffer[0] = '\0';
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    return copyText(found->text, buffer, size);
+    return copyText(found->text, reinterpret_cast<LPSTR>(buffer), static_cast<int>(size));
+}
+
+} // namespace
+
+// Reading or setting a window's text is a send on Windows, so from another
+// thread it waits for the window's thread.
+WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
+{
+    return static_cast<BOOL>(
+        native::sendToWindowThread(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), setTextHere));
+}
+
+WIN32_NATIVE_API int GetWindowTextA(HWND window, LPSTR buffer, int size)
+{
+    if (buffer && size > 0)
+        buffer[0] = '\0';
+    return static_cast<int>(native::sendToWindowThread(window, WM_GETTEXT, static_cast<WPARAM>(size),
+                                                       reinterpret_cast<LPARAM>(buffer), getTextHere));
 }
 
 WIN32_NATIVE_API BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text)
@@ -389,19 +410,17 @@ WIN32_NATIVE_API UINT GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int siz
 
 WIN32_NATIVE_API BOOL CheckDlgButton(HWND dialog, int id, UINT check)
 {
-    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    Window* control = findWindow(childWithId(dialog, id));
+    HWND control = GetDlgItem(dialog, id);
     if (!control)
         return FALSE;
-    control->checkState = check;
+    SendMessageA(control, BM_SETCHECK, check, 0);
     return TRUE;
 }
 
 WIN32_NATIVE_API UINT IsDlgButtonChecked(HWND dialog, int id)
 {
-    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* control = findWindow(childWithId(dialog, id));
-    return control ? control->checkState : BST_UNCHECKED;
+    HWND control = GetDlgItem(dialog, id);
+    return control ? static_cast<UINT>(SendMessageA(control, BM_GETCHECK, 0, 0)) : BST_UNCHECKED;
 }
 
 namespace {
@@ -429,9 +448,7 @@ bool answerFromRecord(Window& found, UINT message, WPARAM wParam, LPARAM lParam,
     }
 }
 
-} // namespace
-
-WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT sendHere(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     bool hasProcedure = false;
     bool autoCheck = false;
@@ -453,7 +470,7 @@ WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, 
         return native::callWindowProcedure(window, message, wParam, lParam);
     switch (message) {
     case WM_SETTEXT:
-        return SetWindowTextA(window, reinterpret_cast<LPCSTR>(lParam));
+        return setTextHere(window, message, wParam, lParam);
     case BM_CLICK:
         if (autoCheck) {
             std::lock_guard<std::recursive_mutex> guard(native::windowLock());
@@ -465,6 +482,13 @@ WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, 
     default:
         return 0;
     }
+}
+
+} // namespace
+
+WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return native::sendToWindowThread(window, message, wParam, lParam, sendHere);
 }
 
 WIN32_NATIVE_API LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)

@@ -58,6 +58,10 @@ LRESULT CALLBACK hostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         DestroyWindow(window);
     if (message == WM_APP + 2)
         PostQuitMessage(3);
+    if (message == WM_APP + 3) // answer with a send back to the sender's window
+        return SendMessageA(reinterpret_cast<HWND>(wParam), WM_APP + 4, 0, 0) + 1;
+    if (message == WM_APP + 4)
+        return 41;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -225,6 +229,64 @@ TEST_F(NativeUser32, AWindowsMessagesGoToTheThreadThatMadeItAndOnlyThatThreadMay
     EXPECT_EQ(got[0].message, static_cast<UINT>(WM_APP));
     EXPECT_EQ(got[2].message, static_cast<UINT>(WM_DESTROY));
     EXPECT_EQ(exitCode, 3);
+}
+
+TEST_F(NativeUser32, ASendToAnotherThreadsWindowWaitsUntilThatThreadTakesItsMessagesAndRunsThere)
+{
+    std::atomic<HWND> host {nullptr};
+    std::atomic<bool> pumping {false};
+    std::atomic<DWORD> ownerThread {0};
+    std::thread owner([&] {
+        ownerThread = GetCurrentThreadId();
+        host = makeHost();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pumping = true;
+        MSG message;
+        while (GetMessageA(&message, nullptr, 0, 0))
+            DispatchMessageA(&message);
+        DestroyWindow(host);
+    });
+    while (!host.load())
+        std::this_thread::yield();
+    HWND mine = makeHost();
+
+    EXPECT_EQ(GetWindowThreadProcessId(host, nullptr), ownerThread.load());
+    EXPECT_EQ(SendMessageA(host, WM_APP + 3, reinterpret_cast<WPARAM>(mine), 0), 42)
+        << "the sender answers the owner's send back while it waits";
+    EXPECT_TRUE(pumping.load()) << "answered before its thread took its messages";
+    EXPECT_TRUE(SetWindowTextA(host, "sent"));
+    char text[16] = {};
+    EXPECT_EQ(GetWindowTextA(host, text, sizeof text), 4);
+    EXPECT_STREQ(text, "sent");
+    PostMessageA(host, WM_APP + 2, 0, 0);
+    owner.join();
+
+    const std::vector<Received> got = log();
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(got[0].message, static_cast<UINT>(WM_APP + 3));
+    EXPECT_EQ(got[0].thread, ownerThread.load());
+    EXPECT_EQ(got[1].message, static_cast<UINT>(WM_APP + 4));
+    EXPECT_EQ(got[1].thread, GetCurrentThreadId());
+    DestroyWindow(mine);
+}
+
+TEST_F(NativeUser32, ASendWaitingForAWindowThatIsDestroyedGetsZero)
+{
+    std::atomic<HWND> host {nullptr};
+    std::atomic<bool> sent {false};
+    std::thread owner([&] {
+        host = makeHost();
+        while (!sent.load())
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        DestroyWindow(host); // without taking its messages
+    });
+    while (!host.load())
+        std::this_thread::yield();
+    sent = true;
+    EXPECT_EQ(SendMessageA(host, WM_APP + 4, 0, 0), 0);
+    owner.join();
+    EXPECT_EQ(countOf(WM_APP + 4), 0u);
 }
 
 TEST_F(NativeUser32, WithWindowsTimingSleepOneLastsAWholeTick)
