@@ -1,8 +1,11 @@
-// A host that renders on one thread and runs the dialog on another.
+// A host that renders on one thread and runs the dialog on another, whose
+// loop takes the messages; the user's typing and clicks reach the dialog
+// from a third thread, as sends.
 #include "host/dialog_driver.h"
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/window_thread.h"
 
 #include <cerrno>
 
@@ -14,13 +17,27 @@
 #include <mutex>
 #include <thread>
 
-using TwoThreads = EffectTest;
+class TwoThreads : public EffectTest {
+protected:
+    HWND openDialogOnWindowThread()
+    {
+        HWND dialog = nullptr;
+        windowThread.run([&] { dialog = effect->createConfigDialog(moduleInstance, nullptr); });
+        return dialog;
+    }
+    void closeDialog(HWND dialog)
+    {
+        windowThread.run([&] { DestroyWindow(dialog); });
+    }
+
+    WindowThread windowThread;
+};
 
 TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
 {
     HostFrame frame(24, 16);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    HWND dialog = openDialogOnWindowThread();
     std::atomic<bool> done {false};
     std::thread renderer([&] {
         uint32_t number = 0;
@@ -37,8 +54,8 @@ TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
         click(dialog, IDC_SAVE);
         std::this_thread::sleep_for(std::chrono::milliseconds(round % 5));
         if (round % 7 == 3) {
-            DestroyWindow(dialog);
-            dialog = effect->createConfigDialog(moduleInstance, nullptr);
+            closeDialog(dialog);
+            dialog = openDialogOnWindowThread();
         }
         click(dialog, IDC_SAVE); // STOP
         effect->stopRecording();  // and once more, harmlessly
@@ -46,7 +63,7 @@ TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
     }
     done = true;
     renderer.join();
-    DestroyWindow(dialog);
+    closeDialog(dialog);
     EXPECT_TRUE(boxes.boxes().empty());
     EXPECT_EQ(NativeOpenAviFileCount(), 0);
     for (const auto& [path, frames] : counted)
@@ -79,7 +96,7 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
 {
     HostFrame frame(24, 16);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    HWND dialog = openDialogOnWindowThread();
     typeInto(dialog, IDC_FILENAME, dir.file("box.avi"));
     click(dialog, IDC_SAVE);
     renderAfter(40, frame);
@@ -113,7 +130,7 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
     EXPECT_EQ(effect->recording.load(), 0);
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save") << "the box's return changes nothing";
     EXPECT_EQ(NativeOpenAviFileCount(), 0);
-    DestroyWindow(dialog);
+    closeDialog(dialog);
 }
 
 namespace {
@@ -132,7 +149,7 @@ TEST_F(TwoThreads, StopEndsTheRecordingPromptlyWhileTheRenderThreadWritesBackToB
 {
     HostFrame frame(64, 48);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    HWND dialog = openDialogOnWindowThread();
     typeInto(dialog, IDC_FILENAME, dir.file("busy.avi"));
     setChecked(dialog, IDC_RAWMODE, true);
     NativeUseWindowsTiming(TRUE);
@@ -169,5 +186,5 @@ TEST_F(TwoThreads, StopEndsTheRecordingPromptlyWhileTheRenderThreadWritesBackToB
     EXPECT_LT(took.count(), 500) << "STOP waited behind the render thread (ms)";
     EXPECT_EQ(effect->recording.load(), 0);
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
-    DestroyWindow(dialog);
+    closeDialog(dialog);
 }

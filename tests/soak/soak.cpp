@@ -129,7 +129,7 @@ private:
     }
 
     // The host's loop, for as long as a person takes between two clicks.
-    static void pumpMessagesFor(std::chrono::milliseconds time)
+    static void pumpMessagesFor(std::chrono::microseconds time)
     {
         const auto until = std::chrono::steady_clock::now() + time;
         do {
@@ -332,9 +332,10 @@ private:
         default:
             break;
         }
-        // A person is slower than the render loop.
+        // A person is slower than the render loop; meanwhile the dialog
+        // thread takes its messages, the render thread's sends among them.
         if (shape_ == HostShape::TwoThreads)
-            std::this_thread::sleep_for(std::chrono::microseconds(pick(2000)));
+            pumpMessagesFor(std::chrono::microseconds(pick(2000)));
     }
 
     int verify()
