@@ -11,10 +11,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <thread>
 
 class TwoThreads : public EffectTest {
@@ -72,27 +70,41 @@ TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
 
 namespace {
 
-// Holds the write error box open until the other thread is done with the dialog.
+// Holds the write error box open, its loop taking the dialog thread's
+// messages, until the user is done with the dialog.
 struct BoxThatWaits {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool boxOpen = false;
-    bool stopPressed = false; // the user is done with the dialog
+    std::atomic<bool> open {false};
+    std::atomic<HWND> owner {nullptr};
+    std::atomic<bool> userDone {false};
+    std::atomic<bool> answered {false};
 
-    static int answer(void* context, HWND, LPCSTR, LPCSTR, UINT)
+    static int answer(void* context, HWND owner, LPCSTR, LPCSTR, UINT)
     {
         auto* self = static_cast<BoxThatWaits*>(context);
-        std::unique_lock<std::mutex> guard(self->lock);
-        self->boxOpen = true;
-        self->changed.notify_all();
-        self->changed.wait_for(guard, std::chrono::seconds(10), [self] { return self->stopPressed; });
+        if (!self->open.exchange(true))
+            self->owner = owner;
+        if (!self->userDone.load())
+            return 0;
+        self->answered = true;
         return IDOK;
     }
 };
 
+template <typename Condition>
+bool waitFor(Condition condition)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return condition();
+}
+
 } // namespace
 
-TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
+// The render thread leaves the box for a failed write to the dialog's
+// thread, which shows it owned by the dialog, and whose box loop still
+// takes the user's typing and clicks.
+TEST_F(TwoThreads, TheDialogWorksWhileItShowsTheRenderThreadsErrorBox)
 {
     HostFrame frame(24, 16);
     render(frame);
@@ -104,11 +116,9 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
     BoxThatWaits box;
     NativeSetMessageBoxSink(BoxThatWaits::answer, &box);
     NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(EIO));
-    std::thread renderer([&] { renderAfter(40, frame); });
-    {
-        std::unique_lock<std::mutex> guard(box.lock);
-        ASSERT_TRUE(box.changed.wait_for(guard, std::chrono::seconds(10), [&] { return box.boxOpen; }));
-    }
+    renderAfter(40, frame);
+    ASSERT_TRUE(waitFor([&] { return box.open.load(); }));
+    EXPECT_EQ(box.owner.load(), dialog);
     EXPECT_EQ(effect->recording.load(), 0) << "the recording ends before its box is shown";
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "save");
     EXPECT_EQ(probePackets(dir.file("box.avi")).size(), 1u) << "and its file is complete";
@@ -120,12 +130,9 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
     click(dialog, IDC_SAVE);
     EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(5)) << "the dialog waited for the box";
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
-    {
-        std::lock_guard<std::mutex> guard(box.lock);
-        box.stopPressed = true;
-        box.changed.notify_all();
-    }
-    renderer.join();
+    box.userDone = true;
+    ASSERT_TRUE(waitFor([&] { return box.answered.load(); }));
+    windowThread.run([] {});
     NativeSetMessageBoxSink(nullptr, nullptr);
     EXPECT_EQ(effect->recording.load(), 0);
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save") << "the box's return changes nothing";
