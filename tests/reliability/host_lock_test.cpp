@@ -26,6 +26,15 @@ protected:
         windowThread.run([&] { dialog = owner.createConfigDialog(moduleInstance, nullptr); });
         return dialog;
     }
+    // The window thread's dialog of a recording into `name` started on `frame`.
+    HWND startRecording(const std::string& name, const HostFrame& frame)
+    {
+        render(frame);
+        HWND dialog = openDialogOn(*effect);
+        typeInto(dialog, IDC_FILENAME, dir.file(name));
+        click(dialog, IDC_SAVE);
+        return dialog;
+    }
     void closeDialog(HWND dialog)
     {
         windowThread.run([&] { DestroyWindow(dialog); });
@@ -54,10 +63,7 @@ protected:
 TEST_F(HostLock, FramesKeepComingWhileTheWindowThreadWaitsForTheHostsLock)
 {
     HostFrame frame(24, 16);
-    render(frame);
-    HWND dialog = openDialogOn(*effect);
-    typeInto(dialog, IDC_FILENAME, dir.file("locked.avi"));
-    click(dialog, IDC_SAVE);
+    HWND dialog = startRecording("locked.avi", frame);
 
     std::timed_mutex hostLock;
     std::atomic<bool> done {false};
@@ -115,10 +121,7 @@ TEST_F(HostLock, DeletingTheEffectOnTheRenderThreadWhileItsDialogIsTypedIntoIsSa
 TEST_F(HostLock, AWriteErrorForADialogDestroyedBeforeItTookItIsShownWithoutOwner)
 {
     HostFrame frame(24, 16);
-    render(frame);
-    HWND dialog = openDialogOn(*effect);
-    typeInto(dialog, IDC_FILENAME, dir.file("lost.avi"));
-    click(dialog, IDC_SAVE);
+    HWND dialog = startRecording("lost.avi", frame);
     renderAfter(40, frame);
 
     std::atomic<bool> busy {false};
