@@ -65,12 +65,12 @@ TEST_F(HostLock, FramesKeepComingWhileTheWindowThreadWaitsForTheHostsLock)
     HostFrame frame(24, 16);
     HWND dialog = startRecording("locked.avi", frame);
 
-    std::timed_mutex hostLock;
+    std::mutex hostLock;
     std::atomic<bool> done {false};
     std::atomic<int> rendered {0};
     std::thread renderer([&] {
         while (!done.load()) {
-            std::lock_guard<std::timed_mutex> guard(hostLock);
+            std::lock_guard<std::mutex> guard(hostLock);
             renderAfter(40, frame);
             ++rendered;
         }
@@ -78,10 +78,11 @@ TEST_F(HostLock, FramesKeepComingWhileTheWindowThreadWaitsForTheHostsLock)
     bool stalled = false;
     while (rendered.load() < 300 && !stalled) {
         windowThread.run([&] {
-            if (hostLock.try_lock_for(std::chrono::seconds(2)))
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (!hostLock.try_lock() && !(stalled = std::chrono::steady_clock::now() > giveUp))
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            if (!stalled)
                 hostLock.unlock();
-            else
-                stalled = true;
         });
     }
     done = true;

@@ -323,7 +323,12 @@ private:
     void dialogOperation()
     {
         Slot& slot = slots_[pick(kSlots)];
-        if (!slot.dialog || (slot.dialogGeneration != slot.generation && pick(4) == 0)) {
+        bool orphaned;
+        {
+            std::lock_guard<std::mutex> guard(hostLock_);
+            orphaned = slot.dialogGeneration != slot.generation;
+        }
+        if (!slot.dialog || (orphaned && pick(4) == 0)) {
             if (slot.dialog)
                 DestroyWindow(slot.dialog);
             std::lock_guard<std::mutex> guard(hostLock_);
