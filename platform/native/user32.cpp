@@ -80,6 +80,16 @@ int copyText(const std::string& text, LPSTR buffer, int size)
     return static_cast<int>(length);
 }
 
+// With the window lock held: the window's record, or none and the error
+// Windows gives for a handle that is not a window.
+Window* windowOrError(HWND window)
+{
+    Window* found = findWindow(window);
+    if (!found)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return found;
+}
+
 // The window and everything it parents, and owns on this thread, the
 // window first, each marked as being destroyed. Windows of another thread
 // that it owns are not destroyed with it; they lose their owner.
@@ -215,11 +225,9 @@ WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
     std::vector<HWND> tree;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* target = findWindow(window);
-        if (!target) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* target = windowOrError(window);
+        if (!target)
             return FALSE;
-        }
         if (target->thread != GetCurrentThreadId()) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
@@ -243,11 +251,9 @@ WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
 WIN32_NATIVE_API DWORD GetWindowThreadProcessId(HWND window, LPDWORD process)
 {
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* found = findWindow(window);
-    if (!found) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const Window* found = windowOrError(window);
+    if (!found)
         return 0;
-    }
     if (process)
         *process = static_cast<DWORD>(getpid());
     return found->thread;
@@ -317,11 +323,9 @@ WIN32_NATIVE_API int GetClassNameA(HWND window, LPSTR buffer, int size)
 WIN32_NATIVE_API LONG GetWindowLongA(HWND window, int index)
 {
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* found = findWindow(window);
-    if (!found) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const Window* found = windowOrError(window);
+    if (!found)
         return 0;
-    }
     if (index == GWL_STYLE)
         return static_cast<LONG>(found->style);
     if (index == kGwlId)
@@ -349,11 +353,9 @@ LRESULT setTextHere(HWND window, UINT, WPARAM, LPARAM lParam)
     bool notify = false;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* found = findWindow(window);
-        if (!found) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* found = windowOrError(window);
+        if (!found)
             return FALSE;
-        }
         found->text = text ? text : "";
         notify = isEdit(*found);
     }
@@ -365,11 +367,9 @@ LRESULT setTextHere(HWND window, UINT, WPARAM, LPARAM lParam)
 LRESULT getTextHere(HWND window, UINT, WPARAM size, LPARAM buffer)
 {
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* found = findWindow(window);
-    if (!found) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const Window* found = windowOrError(window);
+    if (!found)
         return 0;
-    }
     return copyText(found->text, reinterpret_cast<LPSTR>(buffer), static_cast<int>(size));
 }
 
@@ -454,11 +454,9 @@ LRESULT sendHere(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     bool autoCheck = false;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* found = findWindow(window);
-        if (!found) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* found = windowOrError(window);
+        if (!found)
             return 0;
-        }
         LRESULT result = 0;
         // A window of a registered class answers everything itself.
         if (!found->windowProc && answerFromRecord(*found, message, wParam, lParam, result))

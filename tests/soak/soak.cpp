@@ -104,12 +104,18 @@ private:
 
     void runOnTwoThreads(std::chrono::steady_clock::time_point end)
     {
-        std::thread renderer([this] { renderLoop(); });
+        std::thread renderer([this] {
+            renderLoop();
+            renderStopped_ = true;
+        });
         while (std::chrono::steady_clock::now() < end) {
             dialogOperation();
             ++operations_;
         }
         done_ = true;
+        // The render thread may be waiting in a send to a dialog of this one.
+        while (!renderStopped_.load())
+            pumpMessagesFor(std::chrono::milliseconds(1));
         renderer.join();
     }
 
@@ -439,6 +445,7 @@ private:
     long operationsInBoxes_ = 0;
     std::mutex hostLock_; // around every renderFrame, and the slots' effects
     std::atomic<bool> done_ {false};
+    std::atomic<bool> renderStopped_ {false};
     std::atomic<long> frames_ {0};
     long operations_ = 0;
     int names_ = 0;
