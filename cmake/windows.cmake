@@ -36,6 +36,10 @@ target_link_libraries(winhost PRIVATE user32 gdi32 winmm kernel32)
 add_executable(writer_probe host/windows/writer_probe.cpp host/animation.cpp tests/support/fault_sweep.cpp)
 target_link_libraries(writer_probe PRIVATE avifile_shim kernel32)
 
+# The native layer's USER32 claims, checked against the real USER32.
+add_executable(user32_claims tests/platform/user32_claims.cpp)
+target_link_libraries(user32_claims PRIVATE user32 kernel32)
+
 # The tests run on this machine and drive these programs under Wine, on an
 # X display (scripts/test-windows provides Xvfb). They are a native program,
 # built by the native-release preset.
@@ -60,4 +64,11 @@ if(AVI_OUTPUT_TESTS)
             TIMEOUT 600
             ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX};AVI_OUTPUT_WINE=${AVI_OUTPUT_WINE};AVI_OUTPUT_WINDOWS_APE=$<TARGET_FILE:avi_output>;AVI_OUTPUT_WINHOST=$<TARGET_FILE:winhost>;AVI_OUTPUT_WRITER_PROBE=$<TARGET_FILE:writer_probe>;AVI_OUTPUT_WINDOWS_VARIANT=${variant}")
     endforeach()
+    # Once is enough: it does not use the writer. Its output goes through a
+    # file, since the Wine processes that outlive it would hold a pipe open.
+    if(AVI_OUTPUT_OWN_WRITER)
+        add_test(NAME wine.User32Claims COMMAND sh -c "\"$0\" \"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; exit $status"
+            ${AVI_OUTPUT_WINE} $<TARGET_FILE:user32_claims> ${CMAKE_CURRENT_BINARY_DIR}/user32_claims.log)
+        set_tests_properties(wine.User32Claims PROPERTIES TIMEOUT 300 ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX}")
+    endif()
 endif()

@@ -1,7 +1,8 @@
 #include "dialog/config_dialog.h"
 
-#include "dialog/live_effects.h"
+#include "dialog/dialog_bindings.h"
 #include "plugin/avi_output_effect.h"
+#include "recording/status_text.h"
 #include "recording/user_feedback.h"
 #include "resources/help_text.h"
 #include "resources/resource.h"
@@ -16,8 +17,7 @@ namespace {
 void initDialog(AviOutputEffect& effect, HWND window)
 {
     CheckDlgButton(window, IDC_RAWMODE, effect.rawMode ? BST_CHECKED : BST_UNCHECKED);
-    addLiveEffect(&effect);
-    effect.dialogWindow.store(window);
+    bindDialog(window, &effect);
     SetDlgItemTextA(window, IDC_FILENAME, effect.fileName);
     char rate[16];
     std::snprintf(rate, sizeof rate, "%d", effect.frameRate.load(std::memory_order_relaxed));
@@ -49,56 +49,114 @@ void readControl(AviOutputEffect& effect, HWND window, int id)
 
 // A click on a button that says STOP never starts a recording: when the
 // recording has ended by itself just before, the button only says Save again.
-void pressSave(AviOutputEffect& effect, HWND window)
+// Returns the start's failure, for a box shown once the effect is let go.
+const char* pressSave(AviOutputEffect& effect, HWND window)
 {
     if (effect.recording.load()) {
         effect.stopRecording();
         setSaveCaption(window, kCaptionSave);
-        return;
+        return nullptr;
     }
     if (saveButtonSaysStop(window)) {
         setSaveCaption(window, kCaptionSave);
-        return;
+        return nullptr;
     }
-    if (effect.runStartSequence())
+    const char* failure = effect.runStartSequence();
+    if (!failure)
         setSaveCaption(window, kCaptionStop);
+    return failure;
 }
 
-INT_PTR onCommand(AviOutputEffect& effect, HWND window, int id, int code)
+// The effect is touched only while pinned; a box runs the host's messages,
+// which may delete it, so every box comes after the pin is gone.
+INT_PTR onCommand(HWND window, int id, int code)
 {
-    readControl(effect, window, id);
+    PinnedEffect effect(window);
+    if (!effect.get())
+        return FALSE;
+    readControl(*effect.get(), window, id);
     if (code != BN_CLICKED)
         return TRUE;
     switch (id) {
     case IDC_README:
+        effect.release();
         MessageBoxA(window, helpText, helpCaption, MB_OK);
         return TRUE;
     case IDC_SAVE:
-        pressSave(effect, window);
+        if (const char* failure = pressSave(*effect.get(), window)) {
+            effect.release();
+            showError(window, failure);
+        }
         return TRUE;
     default:
         return TRUE;
     }
 }
 
+// The status figures as the recording has them now: a short read under
+// the recording lock, which waits at most for one frame write.
+void showStatus(AviOutputEffect& effect, HWND window)
+{
+    effect.statusPosted.store(false);
+    int frames;
+    int64_t expected;
+    int64_t bytes;
+    {
+        platform::LockGuard guard(effect.recordingLock);
+        frames = effect.totalFrames;
+        expected = effect.expectedFrames;
+        bytes = effect.totalBytes;
+    }
+    char text[kStatusTextCapacity];
+    formatStatusText(text, frames, expected, bytes);
+    setStatusText(window, text);
+}
+
+// What the frame path posted from another thread. A recording that ended
+// says "save" unless the user has started the next one meanwhile.
+INT_PTR onFrameReport(HWND window, UINT message, WPARAM wParam)
+{
+    {
+        PinnedEffect effect(window);
+        if (message == kStatusChangedMessage && effect.get())
+            showStatus(*effect.get(), window);
+        if (message == kRecordingEndedMessage && effect.get() && !effect.get()->recording.load())
+            setSaveCaption(window, kCaptionSaveAfterEnd);
+    }
+    showPostedError(window, message, wParam);
+    return TRUE;
+}
+
+// A box posted and not yet taken when the dialog goes is shown without
+// owner, never lost. Unbinding first means no further one can come.
+void onDestroy(HWND window)
+{
+    unbindDialog(window);
+    MSG pending;
+    while (PeekMessageA(&pending, window, kWriteFailedMessage, kLargestFileReachedMessage, PM_REMOVE))
+        showPostedError(nullptr, pending.message, pending.wParam);
+}
+
 } // namespace
 
-INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // No effect may keep a destroyed dialog's handle, whether or not one is served.
-    if (message == WM_DESTROY)
-        forgetDialogWindow(window);
-    AviOutputEffect* effect = dialogEffect.load();
-    if (!effect)
-        return FALSE;
     switch (message) {
     case WM_INITDIALOG:
-        initDialog(*effect, window);
+        if (!lParam)
+            return FALSE;
+        initDialog(*reinterpret_cast<AviOutputEffect*>(lParam), window);
         return TRUE;
     case WM_DESTROY:
+        onDestroy(window);
         return TRUE;
     case WM_COMMAND:
-        return onCommand(*effect, window, LOWORD(wParam), HIWORD(wParam));
+        return onCommand(window, LOWORD(wParam), HIWORD(wParam));
+    case kStatusChangedMessage:
+    case kRecordingEndedMessage:
+    case kWriteFailedMessage:
+    case kLargestFileReachedMessage:
+        return onFrameReport(window, message, wParam);
     default:
         return FALSE;
     }
@@ -107,12 +165,13 @@ INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
 HWND AviOutputEffect::createConfigDialog(HINSTANCE instance, HWND parent)
 {
     dialogEffect.store(this);
-    return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG), parent, configDialogProc, 0);
+    return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG), parent, configDialogProc,
+                              reinterpret_cast<LPARAM>(this));
 }
 
 void AviOutputEffect::leaveDialog()
 {
-    removeLiveEffect(this);
+    unbindEffect(this);
     AviOutputEffect* expected = this;
     dialogEffect.compare_exchange_strong(expected, nullptr);
 }

@@ -7,8 +7,8 @@
 
 class AviOutputEffect;
 
-// The effect whose createConfigDialog ran last. The dialog procedure
-// reaches its effect only through it.
+// The effect whose createConfigDialog ran last, null once it is deleted.
+// Each dialog serves the effect that made it (dialog/dialog_bindings.h).
 extern std::atomic<AviOutputEffect*> dialogEffect;
 
 INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -36,13 +36,15 @@ public:
     // conversion buffer sized first. Needs recordingLock; on failure sets
     // the text the error box shows.
     int startRecording(const char*& failure);
-    // Save: startRecording, the clock, then recording = 1. Shows a failure
-    // in a box; returns 1 if recording.
-    int runStartSequence();
+    // Save: startRecording, the clock, then recording = 1. Returns null
+    // when recording, else the text the error box shows; the caller shows
+    // it, once nothing of the effect is needed any more.
+    const char* runStartSequence();
 
     // dialog/config_dialog.cpp.
     HWND createConfigDialog(HINSTANCE instance, HWND parent) override;
-    // A deleted effect leaves the dialog's books, so an open dialog stops serving it.
+    // A deleted effect leaves the dialog's books, so an open dialog stops
+    // serving it; returns once no dialog is working on it.
     void leaveDialog();
 
     // The fields, in the order the plug-in has always had them. Who may
@@ -83,7 +85,10 @@ public:
     // host calls them on.
     platform::TicketLock recordingLock;
 
-    // The dialog's list of effects, guarded by its own lock (dialog/live_effects.cpp).
-    AviOutputEffect* previousLive = nullptr;
-    AviOutputEffect* nextLive = nullptr;
+    // A status post to a dialog of another thread is on its way; the
+    // dialog clears it when it takes the post (recording/frame_path.cpp).
+    std::atomic<bool> statusPosted {false};
+    // Dialog sections working on the effect now, guarded by the dialog's
+    // own lock (dialog/dialog_bindings.cpp).
+    int dialogPins = 0;
 };

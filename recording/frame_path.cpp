@@ -100,20 +100,45 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
     writeFrameAt(effect, index, framebuffer, report);
 }
 
-// The user-visible part of a frame: the caption of a recording that ended,
-// the status text, and last the error box, after which nothing of the
-// effect is touched.
+// A dialog of another thread hears of the frame by post. A send would wait
+// for that thread's loop, which may itself wait for a lock the host holds
+// around this very call. Posted under the recording lock, so a dialog that
+// lets go of the effect under it (unbindDialog) misses no box; a box whose
+// post fails is shown without owner.
+void postToDialogElsewhere(AviOutputEffect& effect, FrameReport& report)
+{
+    if (!report.dialog || !(report.recordingEnded || report.showStatus))
+        return;
+    if (GetWindowThreadProcessId(report.dialog, nullptr) == GetCurrentThreadId())
+        return;
+    const HWND dialog = report.dialog;
+    report.dialog = nullptr;
+    if (report.recordingEnded)
+        PostMessageA(dialog, kRecordingEndedMessage, 0, 0);
+    if (report.showStatus && !effect.statusPosted.exchange(true) &&
+        !PostMessageA(dialog, kStatusChangedMessage, 0, 0))
+        effect.statusPosted.store(false);
+    report.showStatus = false;
+    if (report.writeError != 0 &&
+        PostMessageA(dialog, kWriteFailedMessage, static_cast<WPARAM>(report.writeError), 0))
+        report.writeError = 0;
+    if (report.largestFileReached && PostMessageA(dialog, kLargestFileReachedMessage, 0, 0))
+        report.largestFileReached = false;
+}
+
+// The user-visible part of a frame on the dialog's own thread, or with no
+// dialog: the caption of a recording that ended, the status text, and last
+// the error box, after which nothing of the effect is touched.
 void reportFrame(const FrameReport& report)
 {
     if (report.dialog && report.recordingEnded)
         setSaveCaption(report.dialog, kCaptionSaveAfterEnd);
     if (report.showStatus)
         setStatusText(report.dialog, report.status);
-    HWND owner = IsWindow(report.dialog) ? report.dialog : nullptr;
     if (report.writeError != 0)
-        showWriteError(owner, report.writeError);
+        showWriteError(report.dialog, report.writeError);
     if (report.largestFileReached)
-        showError(owner, kLargestFileReachedText);
+        showError(report.dialog, kLargestFileReachedText);
 }
 
 } // namespace
@@ -123,6 +148,7 @@ int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuff
     FrameReport report;
     recordingLock.lock();
     processFrame(*this, framebuffer, w, h, report);
+    postToDialogElsewhere(*this, report);
     recordingLock.unlock();
     // From here on the effect may be gone.
     reportFrame(report);

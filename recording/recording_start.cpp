@@ -2,7 +2,6 @@
 // file and its stream, the conversion buffer and the clock.
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_geometry.h"
-#include "recording/user_feedback.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -107,20 +106,15 @@ int AviOutputEffect::startRecording(const char*& failure)
 
 // Save: startRecording (which has sized the conversion buffer by then),
 // the clock, then recording = 1.
-int AviOutputEffect::runStartSequence()
+const char* AviOutputEffect::runStartSequence()
 {
+    platform::LockGuard guard(recordingLock);
+    if (recording.load(std::memory_order_relaxed))
+        return nullptr;
     const char* failure = nullptr;
-    {
-        platform::LockGuard guard(recordingLock);
-        if (recording.load(std::memory_order_relaxed))
-            return 1;
-        if (startRecording(failure)) {
-            lastTick = timeGetTime();
-            recording.store(1, std::memory_order_release);
-            return 1;
-        }
-    }
-    // The box waits for the user; the lock must not.
-    showError(dialogWindow.load(), failure);
-    return 0;
+    if (!startRecording(failure))
+        return failure;
+    lastTick = timeGetTime();
+    recording.store(1, std::memory_order_release);
+    return nullptr;
 }

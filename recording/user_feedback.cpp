@@ -1,5 +1,6 @@
 #include "recording/user_feedback.h"
 
+#include "recording/largest_file.h"
 #include "resources/resource.h"
 
 #include <cstdio>
@@ -16,7 +17,14 @@ bool saveButtonSaysStop(HWND dialog)
 
 void setStatusText(HWND dialog, const char* text) { SetDlgItemTextA(dialog, IDC_STATUS, text); }
 
-void showError(HWND owner, const char* text) { MessageBoxA(owner, text, "error", MB_ICONINFORMATION | MB_OK); }
+void showError(HWND owner, const char* text)
+{
+    if (owner && !IsWindow(owner))
+        owner = nullptr;
+    // The owner may go between the check and the box.
+    if (MessageBoxA(owner, text, "error", MB_ICONINFORMATION | MB_OK) == 0 && owner && !IsWindow(owner))
+        MessageBoxA(nullptr, text, "error", MB_ICONINFORMATION | MB_OK);
+}
 
 void showWriteError(HWND owner, HRESULT code)
 {
@@ -32,4 +40,15 @@ void showWriteError(HWND owner, HRESULT code)
     std::snprintf(fallback, sizeof fallback, "cannot write frame (error 0x%08lX)",
                   static_cast<unsigned long>(static_cast<DWORD>(code)));
     showError(owner, fallback);
+}
+
+bool showPostedError(HWND owner, UINT message, WPARAM wParam)
+{
+    if (message == kWriteFailedMessage)
+        showWriteError(owner, static_cast<HRESULT>(wParam));
+    else if (message == kLargestFileReachedMessage)
+        showError(owner, kLargestFileReachedText);
+    else
+        return false;
+    return true;
 }

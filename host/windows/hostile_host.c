@@ -207,10 +207,11 @@ static int timerHost(Session* hostile, const char* out)
 /* ---- stop-after-end ---- */
 
 static HANDLE resizing;
+static HANDLE resized;
 
 /* The host's render thread: a few frames, then a smaller frame size, which
-   ends the recording. Its caption for the dialog is a message sent to the
-   dialog's thread, and waits there until that thread takes it. */
+   ends the recording. Its caption for the dialog is a message to the
+   dialog's thread, which waits there until that thread takes it. */
 static DWORD WINAPI renderThenResize(LPVOID unused)
 {
     Renderer smaller;
@@ -225,6 +226,8 @@ static DWORD WINAPI renderThenResize(LPVOID unused)
     SetEvent(resizing);
     for (i = 0; i < 4; ++i) {
         renderNext(&smaller, session->effect, 0);
+        if (i == 0)
+            SetEvent(resized);
         Sleep(FRAME_PERIOD_MS);
     }
     session->renderer.number = smaller.number;
@@ -238,15 +241,6 @@ static void pumpUntilSignalled(HANDLE object)
         pumpMessages();
 }
 
-/* Waits, without taking it, for the message the render thread sends: that
-   thread then waits inside renderFrame's caption update, so the recording
-   has ended while the button still says STOP. */
-static void waitForSentMessage(void)
-{
-    while (!(HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE))
-        Sleep(1);
-}
-
 static int stopAfterEnd(Session* hostile, const char* out)
 {
     HANDLE renderThread;
@@ -255,11 +249,14 @@ static int stopAfterEnd(Session* hostile, const char* out)
     renderNext(&hostile->renderer, hostile->effect, 0);
     startRecording(hostile, out);
     resizing = CreateEventA(NULL, TRUE, FALSE, NULL);
+    resized = CreateEventA(NULL, TRUE, FALSE, NULL);
     renderThread = CreateThread(NULL, 0, renderThenResize, NULL, 0, NULL);
-    if (!resizing || !renderThread)
+    if (!resizing || !resized || !renderThread)
         fail("cannot start the render thread");
     pumpUntilSignalled(resizing);
-    waitForSentMessage();
+    /* Without taking messages: the recording has ended, and the button
+       still says STOP. */
+    WaitForSingleObject(resized, INFINITE);
     printControlText("status before click", hostile->dialog, IDC_STATUS);
     printControlText("caption before click", hostile->dialog, IDC_SAVE);
     clickButton(hostile->dialog, IDC_SAVE);
@@ -268,6 +265,78 @@ static int stopAfterEnd(Session* hostile, const char* out)
     idle(50);
     CloseHandle(renderThread);
     CloseHandle(resizing);
+    CloseHandle(resized);
+    printOutcome(hostile);
+    return 0;
+}
+
+/* ---- host-lock ---- */
+
+/* Many hosts hold a lock of their own around their effects' renderFrame
+   and take it on their window thread to edit the effect list. Waiting for
+   it there without taking messages is what such a host does. */
+#define HOST_LOCK_RUN_MS 3000
+#define HOST_LOCK_GIVE_UP_MS 2000
+
+static CRITICAL_SECTION hostLock;
+static volatile LONG renderingStopped;
+
+static DWORD WINAPI renderUnderHostLock(LPVOID unused)
+{
+    (void)unused;
+    while (!renderingStopped) {
+        EnterCriticalSection(&hostLock);
+        renderNext(&session->renderer, session->effect, 0);
+        LeaveCriticalSection(&hostLock);
+        Sleep(FRAME_PERIOD_MS / 4);
+    }
+    return 0;
+}
+
+/* How long the window thread waited for the host's lock; a wait that
+   reaches HOST_LOCK_GIVE_UP_MS is a deadlock, given up on so that the
+   case still ends. */
+static DWORD takeHostLockBriefly(void)
+{
+    DWORD start = GetTickCount();
+    while (!TryEnterCriticalSection(&hostLock)) {
+        if (GetTickCount() - start >= HOST_LOCK_GIVE_UP_MS)
+            return GetTickCount() - start;
+        Sleep(1);
+    }
+    LeaveCriticalSection(&hostLock);
+    return GetTickCount() - start;
+}
+
+static int hostLockCase(Session* hostile, const char* out)
+{
+    HANDLE renderThread;
+    DWORD start, longestWait = 0, framesBefore;
+    startAnsweringBoxes();
+    openEffectDialog(hostile);
+    renderNext(&hostile->renderer, hostile->effect, 0);
+    startRecording(hostile, out);
+    InitializeCriticalSection(&hostLock);
+    framesBefore = hostile->renderer.number;
+    renderThread = CreateThread(NULL, 0, renderUnderHostLock, NULL, 0, NULL);
+    if (!renderThread)
+        fail("cannot start the render thread");
+    start = GetTickCount();
+    while (GetTickCount() - start < HOST_LOCK_RUN_MS) {
+        DWORD waited = takeHostLockBriefly();
+        if (waited > longestWait)
+            longestWait = waited;
+        idle(15);
+    }
+    renderingStopped = 1;
+    pumpUntilSignalled(renderThread);
+    CloseHandle(renderThread);
+    DeleteCriticalSection(&hostLock);
+    idle(50);
+    clickButton(hostile->dialog, IDC_SAVE);
+    idle(50);
+    printf("longest wait for the host lock: %lu\n", (unsigned long)longestWait);
+    printf("frames rendered under the host lock: %lu\n", (unsigned long)(hostile->renderer.number - framesBefore));
     printOutcome(hostile);
     return 0;
 }
@@ -282,6 +351,8 @@ static HostileCase caseNamed(const char* name)
         return timerHost;
     if (strcmp(name, "stop-after-end") == 0)
         return stopAfterEnd;
+    if (strcmp(name, "host-lock") == 0)
+        return hostLockCase;
     return NULL;
 }
 

@@ -4,7 +4,9 @@
      timer-host      renders from a timer of its window, which the error
                      box's own loop runs, and answers boxes late;
      stop-after-end  clicks a button that still says STOP just after its
-                     render thread ended the recording. */
+                     render thread ended the recording;
+     host-lock       renders on its own thread inside a lock of its own,
+                     which its window thread takes now and then. */
 #ifndef WINHOST_HOSTILE_HOST_H
 #define WINHOST_HOSTILE_HOST_H
 

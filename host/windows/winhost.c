@@ -25,7 +25,7 @@ static const char usage[] =
     "                      [--until-ended] [--until-mb N]\n"
     "       winhost lifetime PATH.ape --cycles N [--out FILE]\n"
     "       winhost show PATH.ape [--hold MS]\n"
-    "       winhost hostile PATH.ape --out FILE --case delete-in-box|timer-host|stop-after-end\n";
+    "       winhost hostile PATH.ape --out FILE --case delete-in-box|timer-host|stop-after-end|host-lock\n";
 
 /* ---- commands ---- */
 

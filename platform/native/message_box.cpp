@@ -1,7 +1,7 @@
 // Message boxes, answered by a sink in place of the user, with the modal
-// loop Windows runs while a box is open: the calling thread's posted
-// messages and timers keep being dispatched, to all its windows, until the
-// box is answered.
+// loop Windows runs while a box is open: messages sent from other threads
+// are answered, and the calling thread's posted messages and timers keep
+// being dispatched, to all its windows, until the box is answered.
 #include "platform/native/native_host.h"
 #include "platform/native/window_model.h"
 

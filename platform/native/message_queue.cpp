@@ -1,8 +1,10 @@
-// Each thread's message queue: posted messages, timers and the quit flag.
-// A message posted to a window goes to the queue of the thread that made
-// the window. Messages come out in Windows' order: posted messages first,
-// then WM_QUIT, then WM_TIMER, which is made when a timer is due and never
-// queued, so a timer that fell behind gives one WM_TIMER, not several.
+// Each thread's message queue: sent and posted messages, timers and the
+// quit flag. A message posted or sent to a window goes to the queue of the
+// thread that made the window. Sent messages are answered whenever the
+// thread takes or waits for messages, before anything is returned; the rest
+// come out in Windows' order: posted messages first, then WM_QUIT, then
+// WM_TIMER, which is made when a timer is due and never queued, so a timer
+// that fell behind gives one WM_TIMER, not several.
 #include "platform/native/native_host.h"
 #include "platform/native/timing.h"
 #include "platform/native/window_model.h"
@@ -26,7 +28,20 @@ struct Timer {
     Clock::time_point due;
 };
 
+// Lives on the sender's stack until it is answered.
+struct SentMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    native::Delivery deliver;
+    DWORD sender;
+    LRESULT result = 0;
+    bool answered = false;
+};
+
 struct ThreadQueue {
+    std::deque<SentMessage*> sent;
     std::deque<MSG> posted;
     std::vector<Timer> timers;
     bool quit = false;
@@ -107,6 +122,27 @@ bool nextMessage(ThreadQueue& queue, const Filter& filter, bool remove, MSG& out
     return false;
 }
 
+void answer(SentMessage& sent, LRESULT result)
+{
+    sent.result = result;
+    sent.answered = true;
+    queueOf(sent.sender).changed.notify_all();
+}
+
+// Runs the messages other threads sent to this one, with the queue lock
+// released around each, since a procedure may send or post in turn.
+void answerSentMessages(std::unique_lock<std::mutex>& lock, ThreadQueue& queue)
+{
+    while (!queue.sent.empty()) {
+        SentMessage& sent = *queue.sent.front();
+        queue.sent.pop_front();
+        lock.unlock();
+        const LRESULT result = sent.deliver(sent.window, sent.message, sent.wParam, sent.lParam);
+        lock.lock();
+        answer(sent, result);
+    }
+}
+
 Clock::time_point nextTimerDue(const ThreadQueue& queue, const Filter& filter)
 {
     Clock::time_point earliest = Clock::time_point::max();
@@ -124,6 +160,7 @@ bool takeMessage(const Filter& filter, Clock::time_point deadline, MSG& out)
     std::unique_lock<std::mutex> lock(queueLock);
     ThreadQueue& queue = queueOf(GetCurrentThreadId());
     for (;;) {
+        answerSentMessages(lock, queue);
         if (nextMessage(queue, filter, true, out))
             return true;
         const Clock::time_point now = Clock::now();
@@ -176,6 +213,39 @@ void native::forgetWindowMessages(HWND window, DWORD thread)
     queue.timers.erase(std::remove_if(queue.timers.begin(), queue.timers.end(),
                                       [window](const Timer& timer) { return timer.window == window; }),
                        queue.timers.end());
+    for (auto sent = queue.sent.begin(); sent != queue.sent.end();) {
+        if ((*sent)->window != window) {
+            ++sent;
+            continue;
+        }
+        answer(**sent, 0);
+        sent = queue.sent.erase(sent);
+    }
+}
+
+LRESULT native::sendToWindowThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Delivery deliver)
+{
+    const DWORD self = GetCurrentThreadId();
+    SentMessage sent {window, message, wParam, lParam, deliver, self};
+    std::unique_lock<std::recursive_mutex> windows(native::windowLock());
+    const native::Window* found = native::findWindow(window);
+    if (!found || found->thread == self) {
+        windows.unlock();
+        return deliver(window, message, wParam, lParam);
+    }
+    // Queued before the window lock goes, so DestroyWindow finds it.
+    std::unique_lock<std::mutex> lock(queueLock);
+    ThreadQueue& owner = queueOf(found->thread);
+    owner.sent.push_back(&sent);
+    owner.changed.notify_all();
+    windows.unlock();
+    ThreadQueue& own = queueOf(self);
+    for (;;) {
+        answerSentMessages(lock, own);
+        if (sent.answered)
+            return sent.result;
+        own.changed.wait(lock);
+    }
 }
 
 bool native::waitForMessage(MSG& message, DWORD milliseconds)
@@ -215,9 +285,10 @@ WIN32_NATIVE_API BOOL PeekMessageA(MSG* message, HWND window, UINT first, UINT l
 {
     if (!message)
         return FALSE;
-    std::lock_guard<std::mutex> guard(queueLock);
-    return nextMessage(queueOf(GetCurrentThreadId()), Filter {window, first, last}, (remove & PM_REMOVE) != 0,
-                       *message);
+    std::unique_lock<std::mutex> lock(queueLock);
+    ThreadQueue& queue = queueOf(GetCurrentThreadId());
+    answerSentMessages(lock, queue);
+    return nextMessage(queue, Filter {window, first, last}, (remove & PM_REMOVE) != 0, *message);
 }
 
 WIN32_NATIVE_API BOOL TranslateMessage(const MSG*) { return FALSE; }

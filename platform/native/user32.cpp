@@ -5,14 +5,17 @@
 // their own.
 //
 // Handles are never reused, so a destroyed window's handle stays invalid.
-// Procedures are called on the calling thread with no lock held, so they
-// may call back into this layer, destroying windows included.
+// Procedures are called on the window's thread with no lock held, so they
+// may call back into this layer, destroying windows included; a call that
+// is a send on Windows waits, from another thread, until the window's
+// thread takes its messages.
 #include "platform/native/dialog_template.h"
 #include "platform/native/native_host.h"
 #include "platform/native/resources.h"
 #include "platform/native/window_model.h"
 
 #include <algorithm>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -75,6 +78,16 @@ int copyText(const std::string& text, LPSTR buffer, int size)
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
     return static_cast<int>(length);
+}
+
+// With the window lock held: the window's record, or none and the error
+// Windows gives for a handle that is not a window.
+Window* windowOrError(HWND window)
+{
+    Window* found = findWindow(window);
+    if (!found)
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return found;
 }
 
 // The window and everything it parents, and owns on this thread, the
@@ -212,11 +225,9 @@ WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
     std::vector<HWND> tree;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* target = findWindow(window);
-        if (!target) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* target = windowOrError(window);
+        if (!target)
             return FALSE;
-        }
         if (target->thread != GetCurrentThreadId()) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
@@ -235,6 +246,17 @@ WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
         windows().erase(reinterpret_cast<uintptr_t>(each));
     }
     return TRUE;
+}
+
+WIN32_NATIVE_API DWORD GetWindowThreadProcessId(HWND window, LPDWORD process)
+{
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* found = windowOrError(window);
+    if (!found)
+        return 0;
+    if (process)
+        *process = static_cast<DWORD>(getpid());
+    return found->thread;
 }
 
 WIN32_NATIVE_API BOOL IsWindow(HWND window)
@@ -301,11 +323,9 @@ WIN32_NATIVE_API int GetClassNameA(HWND window, LPSTR buffer, int size)
 WIN32_NATIVE_API LONG GetWindowLongA(HWND window, int index)
 {
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* found = findWindow(window);
-    if (!found) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const Window* found = windowOrError(window);
+    if (!found)
         return 0;
-    }
     if (index == GWL_STYLE)
         return static_cast<LONG>(found->style);
     if (index == kGwlId)
@@ -323,18 +343,19 @@ WIN32_NATIVE_API BOOL NativeGetDialogUnitRect(HWND window, RECT* rect)
     return TRUE;
 }
 
+namespace {
+
 // Setting an edit control's text notifies its dialog with EN_CHANGE, as
 // WM_SETTEXT does for single-line edits on Windows.
-WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
+LRESULT setTextHere(HWND window, UINT, WPARAM, LPARAM lParam)
 {
+    const auto text = reinterpret_cast<LPCSTR>(lParam);
     bool notify = false;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* found = findWindow(window);
-        if (!found) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* found = windowOrError(window);
+        if (!found)
             return FALSE;
-        }
         found->text = text ? text : "";
         notify = isEdit(*found);
     }
@@ -343,17 +364,31 @@ WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
     return TRUE;
 }
 
-WIN32_NATIVE_API int GetWindowTextA(HWND window, LPSTR buffer, int size)
+LRESULT getTextHere(HWND window, UINT, WPARAM size, LPARAM buffer)
 {
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* found = findWindow(window);
-    if (!found) {
-        if (buffer && size > 0)
-            buffer[0] = '\0';
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    const Window* found = windowOrError(window);
+    if (!found)
         return 0;
-    }
-    return copyText(found->text, buffer, size);
+    return copyText(found->text, reinterpret_cast<LPSTR>(buffer), static_cast<int>(size));
+}
+
+} // namespace
+
+// Reading or setting a window's text is a send on Windows, so from another
+// thread it waits for the window's thread.
+WIN32_NATIVE_API BOOL SetWindowTextA(HWND window, LPCSTR text)
+{
+    return static_cast<BOOL>(
+        native::sendToWindowThread(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text), setTextHere));
+}
+
+WIN32_NATIVE_API int GetWindowTextA(HWND window, LPSTR buffer, int size)
+{
+    if (buffer && size > 0)
+        buffer[0] = '\0';
+    return static_cast<int>(native::sendToWindowThread(window, WM_GETTEXT, static_cast<WPARAM>(size),
+                                                       reinterpret_cast<LPARAM>(buffer), getTextHere));
 }
 
 WIN32_NATIVE_API BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text)
@@ -375,19 +410,17 @@ WIN32_NATIVE_API UINT GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int siz
 
 WIN32_NATIVE_API BOOL CheckDlgButton(HWND dialog, int id, UINT check)
 {
-    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    Window* control = findWindow(childWithId(dialog, id));
+    HWND control = GetDlgItem(dialog, id);
     if (!control)
         return FALSE;
-    control->checkState = check;
+    SendMessageA(control, BM_SETCHECK, check, 0);
     return TRUE;
 }
 
 WIN32_NATIVE_API UINT IsDlgButtonChecked(HWND dialog, int id)
 {
-    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-    const Window* control = findWindow(childWithId(dialog, id));
-    return control ? control->checkState : BST_UNCHECKED;
+    HWND control = GetDlgItem(dialog, id);
+    return control ? static_cast<UINT>(SendMessageA(control, BM_GETCHECK, 0, 0)) : BST_UNCHECKED;
 }
 
 namespace {
@@ -415,19 +448,15 @@ bool answerFromRecord(Window& found, UINT message, WPARAM wParam, LPARAM lParam,
     }
 }
 
-} // namespace
-
-WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT sendHere(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     bool hasProcedure = false;
     bool autoCheck = false;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* found = findWindow(window);
-        if (!found) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        Window* found = windowOrError(window);
+        if (!found)
             return 0;
-        }
         LRESULT result = 0;
         // A window of a registered class answers everything itself.
         if (!found->windowProc && answerFromRecord(*found, message, wParam, lParam, result))
@@ -439,7 +468,7 @@ WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, 
         return native::callWindowProcedure(window, message, wParam, lParam);
     switch (message) {
     case WM_SETTEXT:
-        return SetWindowTextA(window, reinterpret_cast<LPCSTR>(lParam));
+        return setTextHere(window, message, wParam, lParam);
     case BM_CLICK:
         if (autoCheck) {
             std::lock_guard<std::recursive_mutex> guard(native::windowLock());
@@ -451,6 +480,13 @@ WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, 
     default:
         return 0;
     }
+}
+
+} // namespace
+
+WIN32_NATIVE_API LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return native::sendToWindowThread(window, message, wParam, lParam, sendHere);
 }
 
 WIN32_NATIVE_API LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)

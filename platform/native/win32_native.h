@@ -16,6 +16,7 @@ typedef int BOOL;
 typedef unsigned char BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
+typedef DWORD* LPDWORD;
 typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef unsigned int UINT;
@@ -295,6 +296,7 @@ WIN32_NATIVE_API HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName
                                          LPARAM initParam);
 WIN32_NATIVE_API BOOL DestroyWindow(HWND window);
 WIN32_NATIVE_API BOOL IsWindow(HWND window);
+WIN32_NATIVE_API DWORD GetWindowThreadProcessId(HWND window, LPDWORD process);
 WIN32_NATIVE_API HWND GetParent(HWND window);
 WIN32_NATIVE_API HWND GetWindow(HWND window, UINT relation);
 WIN32_NATIVE_API HWND GetDlgItem(HWND dialog, int id);

@@ -41,8 +41,20 @@ HWND addWindow(Window window);
 LRESULT callWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Drops a destroyed window's posted messages and timers from its thread's
-// queue, as DestroyWindow does on Windows. With the window lock held.
+// queue, as DestroyWindow does on Windows, and answers 0 to whoever is
+// still waiting in a send to it. With the window lock held.
 void forgetWindowMessages(HWND window, DWORD thread);
+
+// What a message sent to a window does, run on the window's thread.
+using Delivery = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// A send, as on Windows: on the window's own thread (or to no window) a
+// direct call; from another thread the message waits in the window
+// thread's queue until that thread takes its messages, and the caller
+// waits too, answering messages sent to its own windows meanwhile, so two
+// threads sending to each other do not stop. 0 when the window is
+// destroyed before its thread took the message.
+LRESULT sendToWindowThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Delivery deliver);
 
 // Takes the calling thread's next message, waiting at most `milliseconds`
 // for one. False when none came.

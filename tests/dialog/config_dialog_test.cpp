@@ -178,29 +178,57 @@ TEST(HelpText, HasItsTitleExampleHeadingsAndPlainLineFeeds)
     EXPECT_EQ(text.find("\n\n\n"), std::string::npos);
 }
 
-TEST_F(ConfigDialog, TheProcedureAnswersOnlyForItsThreeMessages)
+TEST_F(ConfigDialog, TheProcedureAnswersOnlyForItsOwnMessages)
 {
     HWND dialog = open(*effect);
     EXPECT_EQ(configDialogProc(dialog, 0x0200, 0, 0), FALSE);
     EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(4242, 0), 0), TRUE);
     EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_FILENAME, EN_CHANGE), 0), TRUE);
-    dialogEffect.store(nullptr);
-    EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED), 0), FALSE);
-    EXPECT_EQ(configDialogProc(dialog, WM_INITDIALOG, 0, 0), FALSE);
-    EXPECT_EQ(effect->recording.load(), 0);
+    EXPECT_EQ(configDialogProc(dialog, WM_INITDIALOG, 0, 0), FALSE) << "no effect named";
     DestroyWindow(dialog);
 }
 
-TEST_F(ConfigDialog, TheLastOpenedEffectIsServedByEveryOpenDialog)
+TEST_F(ConfigDialog, EachDialogServesTheEffectThatOpenedIt)
 {
+    HostFrame frame(8, 8);
     AviOutputEffect second;
+    render(frame);
+    second.renderFrame(0, 0, frame.pixels.data(), 0, 8, 8);
     HWND first = open(*effect);
     HWND other = open(second);
+    EXPECT_EQ(dialogEffect.load(), &second) << "the effect that opened a dialog last";
     typeInto(first, IDC_FRAMERATE, "7");
-    EXPECT_EQ(second.frameRate.load(), 7) << "the first dialog now edits the second effect";
-    EXPECT_EQ(effect->frameRate.load(), 25);
+    typeInto(first, IDC_FILENAME, dir.file("first.avi"));
+    click(first, IDC_SAVE);
+    EXPECT_EQ(effect->frameRate.load(), 7);
+    EXPECT_EQ(second.frameRate.load(), 25);
+    EXPECT_EQ(effect->recording.load(), 1);
+    EXPECT_EQ(second.recording.load(), 0);
+    EXPECT_EQ(controlText(first, IDC_SAVE), "STOP");
+    EXPECT_EQ(controlText(other, IDC_SAVE), "Save");
     DestroyWindow(other);
     DestroyWindow(first);
+}
+
+TEST_F(ConfigDialog, ADialogWhoseEffectIsGoneStaysInertWhenAnotherOpens)
+{
+    HostFrame frame(8, 8);
+    AviOutputEffect second;
+    second.renderFrame(0, 0, frame.pixels.data(), 0, 8, 8);
+    HWND orphan = open(*effect);
+    effect.reset();
+    HWND other = open(second);
+    const std::string secondName = second.fileName;
+    typeInto(orphan, IDC_FILENAME, dir.file("orphan.avi"));
+    typeInto(orphan, IDC_FRAMERATE, "3");
+    click(orphan, IDC_SAVE);
+    EXPECT_EQ(second.recording.load(), 0);
+    EXPECT_EQ(second.fileName, secondName);
+    EXPECT_EQ(second.frameRate.load(), 25);
+    EXPECT_EQ(controlText(other, IDC_SAVE), "Save");
+    EXPECT_TRUE(boxes.boxes().empty());
+    DestroyWindow(other);
+    DestroyWindow(orphan);
 }
 
 TEST_F(ConfigDialog, DestroyingAnOldDialogLeavesTheNewOneConnected)
@@ -226,7 +254,7 @@ TEST_F(ConfigDialog, AnEffectNeverKeepsADestroyedDialogOfItsOwn)
     render(frame);
     HWND first = open(*effect);
     HWND other = open(second);
-    DestroyWindow(first); // served by the second effect, but the first held it
+    DestroyWindow(first);
     EXPECT_EQ(effect->dialogWindow.load(), nullptr);
     EXPECT_EQ(second.dialogWindow.load(), other);
 
@@ -253,6 +281,7 @@ TEST_F(ConfigDialog, DeletingTheEffectLeavesItsDialogHarmless)
     EXPECT_EQ(dialogEffect.load(), nullptr);
     typeInto(dialog, IDC_FRAMERATE, "9");
     click(dialog, IDC_SAVE);
+    EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED), 0), FALSE);
     click(dialog, IDC_README);
     click(dialog, IDC_RAWMODE);
     EXPECT_TRUE(boxes.boxes().empty());

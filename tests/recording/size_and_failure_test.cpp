@@ -79,6 +79,17 @@ TEST_F(FramePathEnds, ACodeWithoutSystemTextIsShownAsItsNumber)
     EXPECT_EQ(effect->recording.load(), 0);
 }
 
+TEST_F(FramePathEnds, AnErrorBoxWhoseOwnerIsGoneIsShownWithoutOwner)
+{
+    HWND gone = effect->createConfigDialog(moduleInstance, nullptr);
+    DestroyWindow(gone);
+    showWriteError(gone, NativeErrorFromErrno(ENOSPC));
+    const auto shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 1u) << "the user never heard of the failed write";
+    EXPECT_EQ(shown[0].owner, nullptr);
+    EXPECT_EQ(shown[0].caption, "error");
+}
+
 namespace {
 
 // The user presses STOP and then Save again while the error box is still open.

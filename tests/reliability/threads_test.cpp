@@ -1,26 +1,41 @@
-// A host that renders on one thread and runs the dialog on another.
+// A host that renders on one thread and runs the dialog on another, whose
+// loop takes the messages; the user's typing and clicks reach the dialog
+// from a third thread, as sends.
 #include "host/dialog_driver.h"
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/window_thread.h"
 
 #include <cerrno>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 #include <thread>
 
-using TwoThreads = EffectTest;
+class TwoThreads : public EffectTest {
+protected:
+    HWND openDialogOnWindowThread()
+    {
+        HWND dialog = nullptr;
+        windowThread.run([&] { dialog = effect->createConfigDialog(moduleInstance, nullptr); });
+        return dialog;
+    }
+    void closeDialog(HWND dialog)
+    {
+        windowThread.run([&] { DestroyWindow(dialog); });
+    }
+
+    WindowThread windowThread;
+};
 
 TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
 {
     HostFrame frame(24, 16);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    HWND dialog = openDialogOnWindowThread();
     std::atomic<bool> done {false};
     std::thread renderer([&] {
         uint32_t number = 0;
@@ -37,8 +52,8 @@ TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
         click(dialog, IDC_SAVE);
         std::this_thread::sleep_for(std::chrono::milliseconds(round % 5));
         if (round % 7 == 3) {
-            DestroyWindow(dialog);
-            dialog = effect->createConfigDialog(moduleInstance, nullptr);
+            closeDialog(dialog);
+            dialog = openDialogOnWindowThread();
         }
         click(dialog, IDC_SAVE); // STOP
         effect->stopRecording();  // and once more, harmlessly
@@ -46,7 +61,7 @@ TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
     }
     done = true;
     renderer.join();
-    DestroyWindow(dialog);
+    closeDialog(dialog);
     EXPECT_TRUE(boxes.boxes().empty());
     EXPECT_EQ(NativeOpenAviFileCount(), 0);
     for (const auto& [path, frames] : counted)
@@ -55,31 +70,45 @@ TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)
 
 namespace {
 
-// Holds the write error box open until the other thread is done with the dialog.
+// Holds the write error box open, its loop taking the dialog thread's
+// messages, until the user is done with the dialog.
 struct BoxThatWaits {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool boxOpen = false;
-    bool stopPressed = false; // the user is done with the dialog
+    std::atomic<bool> open {false};
+    std::atomic<HWND> owner {nullptr};
+    std::atomic<bool> userDone {false};
+    std::atomic<bool> answered {false};
 
-    static int answer(void* context, HWND, LPCSTR, LPCSTR, UINT)
+    static int answer(void* context, HWND owner, LPCSTR, LPCSTR, UINT)
     {
         auto* self = static_cast<BoxThatWaits*>(context);
-        std::unique_lock<std::mutex> guard(self->lock);
-        self->boxOpen = true;
-        self->changed.notify_all();
-        self->changed.wait_for(guard, std::chrono::seconds(10), [self] { return self->stopPressed; });
+        if (!self->open.exchange(true))
+            self->owner = owner;
+        if (!self->userDone.load())
+            return 0;
+        self->answered = true;
         return IDOK;
     }
 };
 
+template <typename Condition>
+bool waitFor(Condition condition)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition() && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return condition();
+}
+
 } // namespace
 
-TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
+// The render thread leaves the box for a failed write to the dialog's
+// thread, which shows it owned by the dialog, and whose box loop still
+// takes the user's typing and clicks.
+TEST_F(TwoThreads, TheDialogWorksWhileItShowsTheRenderThreadsErrorBox)
 {
     HostFrame frame(24, 16);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    HWND dialog = openDialogOnWindowThread();
     typeInto(dialog, IDC_FILENAME, dir.file("box.avi"));
     click(dialog, IDC_SAVE);
     renderAfter(40, frame);
@@ -87,11 +116,9 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
     BoxThatWaits box;
     NativeSetMessageBoxSink(BoxThatWaits::answer, &box);
     NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(EIO));
-    std::thread renderer([&] { renderAfter(40, frame); });
-    {
-        std::unique_lock<std::mutex> guard(box.lock);
-        ASSERT_TRUE(box.changed.wait_for(guard, std::chrono::seconds(10), [&] { return box.boxOpen; }));
-    }
+    renderAfter(40, frame);
+    ASSERT_TRUE(waitFor([&] { return box.open.load(); }));
+    EXPECT_EQ(box.owner.load(), dialog);
     EXPECT_EQ(effect->recording.load(), 0) << "the recording ends before its box is shown";
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "save");
     EXPECT_EQ(probePackets(dir.file("box.avi")).size(), 1u) << "and its file is complete";
@@ -103,17 +130,14 @@ TEST_F(TwoThreads, TheDialogWorksWhileTheRenderThreadShowsAnErrorBox)
     click(dialog, IDC_SAVE);
     EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(5)) << "the dialog waited for the box";
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
-    {
-        std::lock_guard<std::mutex> guard(box.lock);
-        box.stopPressed = true;
-        box.changed.notify_all();
-    }
-    renderer.join();
+    box.userDone = true;
+    ASSERT_TRUE(waitFor([&] { return box.answered.load(); }));
+    windowThread.run([] {});
     NativeSetMessageBoxSink(nullptr, nullptr);
     EXPECT_EQ(effect->recording.load(), 0);
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save") << "the box's return changes nothing";
     EXPECT_EQ(NativeOpenAviFileCount(), 0);
-    DestroyWindow(dialog);
+    closeDialog(dialog);
 }
 
 namespace {
@@ -132,7 +156,7 @@ TEST_F(TwoThreads, StopEndsTheRecordingPromptlyWhileTheRenderThreadWritesBackToB
 {
     HostFrame frame(64, 48);
     render(frame);
-    HWND dialog = effect->createConfigDialog(moduleInstance, nullptr);
+    HWND dialog = openDialogOnWindowThread();
     typeInto(dialog, IDC_FILENAME, dir.file("busy.avi"));
     setChecked(dialog, IDC_RAWMODE, true);
     NativeUseWindowsTiming(TRUE);
@@ -169,5 +193,5 @@ TEST_F(TwoThreads, StopEndsTheRecordingPromptlyWhileTheRenderThreadWritesBackToB
     EXPECT_LT(took.count(), 500) << "STOP waited behind the render thread (ms)";
     EXPECT_EQ(effect->recording.load(), 0);
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
-    DestroyWindow(dialog);
+    closeDialog(dialog);
 }

@@ -3,13 +3,14 @@
 // random intervals into two effect slots while the dialog thread works
 // the dialogs as a restless user would (Save, STOP, rates, names, RAW,
 // help, dialogs opened and destroyed, presets, effects deleted and made
-// anew). With one thread, the host renders from a timer of its own window,
+// anew). The host holds a lock of its own around every renderFrame and
+// takes it on the dialog thread now and then; its render thread deletes
+// effects too, as when it loads a preset, whatever the dialog is doing. With one thread, the host renders from a timer of its own window,
 // writes fail now and then, and the user answers error boxes late and
 // works the dialogs from inside them, as a box's modal loop lets them, up
 // to deleting the effect whose box is open. At the end every file a
 // recording closed must decode and hold exactly the frames its status text
 // counted, save one that two effects recorded into at once.
-#include "dialog/config_dialog.h"
 #include "host/animation.h"
 #include "host/dialog_driver.h"
 #include "platform/native/native_host.h"
@@ -43,9 +44,11 @@ const char* const kRates[] = {"25", "30", "abc", "-5", "0", "1000", "2147483647"
 enum class HostShape { TwoThreads, OneThread };
 
 struct Slot {
-    std::mutex hostLock; // the render thread never renders an effect the dialog thread deletes
     std::unique_ptr<AviOutputEffect> effect;
+    int generation = 0; // counts the effects made for the slot
     HWND dialog = nullptr;
+    int dialogGeneration = 0; // the effect that made the dialog; an older one is gone
+    bool pressing = false;    // a click on Save is under way
     int size = 3;
 };
 
@@ -101,12 +104,18 @@ private:
 
     void runOnTwoThreads(std::chrono::steady_clock::time_point end)
     {
-        std::thread renderer([this] { renderLoop(); });
+        std::thread renderer([this] {
+            renderLoop();
+            renderStopped_ = true;
+        });
         while (std::chrono::steady_clock::now() < end) {
             dialogOperation();
             ++operations_;
         }
         done_ = true;
+        // The render thread may be waiting in a send to a dialog of this one.
+        while (!renderStopped_.load())
+            pumpMessagesFor(std::chrono::milliseconds(1));
         renderer.join();
     }
 
@@ -129,7 +138,7 @@ private:
     }
 
     // The host's loop, for as long as a person takes between two clicks.
-    static void pumpMessagesFor(std::chrono::milliseconds time)
+    static void pumpMessagesFor(std::chrono::microseconds time)
     {
         const auto until = std::chrono::steady_clock::now() + time;
         do {
@@ -176,12 +185,28 @@ private:
         while (!done_.load()) {
             Slot& slot = slots_[renderPick(kSlots)];
             {
-                std::lock_guard<std::mutex> guard(slot.hostLock);
+                std::lock_guard<std::mutex> guard(hostLock_);
                 renderOnce(slot, pixels);
+                if (renderPick(2000) == 0)
+                    replaceEffect(slot);
             }
             if (renderPick(8) == 0)
                 std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
+    }
+
+    // The host deletes the slot's effect, its dialog still open, and makes
+    // a new one; with hostLock_ held. A Save clicked meanwhile may start
+    // the next recording before the count is read, so it goes unchecked.
+    void replaceEffect(Slot& slot)
+    {
+        auto open = recordingOf_.find(slot.effect.get());
+        if (slot.pressing && open != recordingOf_.end())
+            unchecked_.insert(open->second);
+        finishRecording(*slot.effect);
+        slot.effect = std::make_unique<AviOutputEffect>();
+        ++slot.generation;
+        ++replaced_;
     }
 
     // The one-thread user answers a box only now and then as its loop asks,
@@ -240,22 +265,42 @@ private:
         recordingOf_.erase(open);
     }
 
+    // The books are kept under the host's lock, which keeps the effect
+    // alive; the click itself is made without it, so the render thread may
+    // delete the effect meanwhile. A dialog whose effect is gone does nothing.
     void pressSave(Slot& slot)
     {
-        AviOutputEffect* served = dialogEffect.load();
+        int generation;
+        AviOutputEffect* served;
+        bool idle = false;
+        std::string name;
+        {
+            std::lock_guard<std::mutex> guard(hostLock_);
+            generation = slot.generation;
+            served = slot.dialogGeneration == generation ? slot.effect.get() : nullptr;
+            if (served) {
+                if (!served->recording.load())
+                    finishRecording(*served);
+                // A click that may start a recording may replace the file of
+                // that name, so what was counted for it no longer holds. A
+                // recording that starts and ends again before the click
+                // returns (the render thread changed the size) goes unchecked.
+                idle = !served->recording.load() && controlText(slot.dialog, IDC_SAVE) != "STOP";
+                name = served->fileName;
+                if (idle)
+                    counted_.erase(name);
+                slot.pressing = true;
+            }
+        }
+        click(slot.dialog, IDC_SAVE);
         if (!served)
             return;
-        if (!served->recording.load())
-            finishRecording(*served);
-        // A click that may start a recording may replace the file of that
-        // name, so what was counted for it no longer holds. A recording that
-        // starts and ends again before the click returns (the render thread
-        // changed the size) goes unchecked.
-        const bool idle = !served->recording.load() && controlText(slot.dialog, IDC_SAVE) != "STOP";
-        const std::string name = served->fileName;
-        if (idle)
-            counted_.erase(name);
-        click(slot.dialog, IDC_SAVE);
+        std::lock_guard<std::mutex> guard(hostLock_);
+        slot.pressing = false;
+        if (slot.generation != generation) {
+            unchecked_.insert(name);
+            return;
+        }
         if (idle && served->recording.load()) {
             claimFile(served, name);
             recordingOf_[served] = name;
@@ -273,7 +318,7 @@ private:
             if (other->first == starting || other->second != name) {
                 ++other;
             } else if (other->first->recording.load()) {
-                shared_.insert(name);
+                unchecked_.insert(name);
                 ++other;
             } else {
                 other = recordingOf_.erase(other);
@@ -284,8 +329,17 @@ private:
     void dialogOperation()
     {
         Slot& slot = slots_[pick(kSlots)];
-        if (!slot.dialog) {
+        bool orphaned;
+        {
+            std::lock_guard<std::mutex> guard(hostLock_);
+            orphaned = slot.dialogGeneration != slot.generation;
+        }
+        if (!slot.dialog || (orphaned && pick(4) == 0)) {
+            if (slot.dialog)
+                DestroyWindow(slot.dialog);
+            std::lock_guard<std::mutex> guard(hostLock_);
             slot.dialog = slot.effect->createConfigDialog(moduleInstance, nullptr);
+            slot.dialogGeneration = slot.generation;
             return;
         }
         switch (pick(16)) {
@@ -314,6 +368,7 @@ private:
             click(slot.dialog, IDC_README);
             break;
         case 9: {
+            std::lock_guard<std::mutex> guard(hostLock_);
             std::vector<unsigned char> preset(static_cast<size_t>(pick(65)));
             for (auto& byte : preset)
                 byte = static_cast<unsigned char>(pick(256));
@@ -323,18 +378,23 @@ private:
             break;
         }
         case 10: {
-            // The host deletes the effect, its dialog still open, and makes a new one.
-            std::lock_guard<std::mutex> guard(slot.hostLock);
-            finishRecording(*slot.effect);
-            slot.effect = std::make_unique<AviOutputEffect>();
+            std::lock_guard<std::mutex> guard(hostLock_);
+            replaceEffect(slot);
+            break;
+        }
+        case 11: {
+            // The host edits its effect list, which its render thread reads.
+            std::lock_guard<std::mutex> guard(hostLock_);
+            std::this_thread::sleep_for(std::chrono::microseconds(pick(500)));
             break;
         }
         default:
             break;
         }
-        // A person is slower than the render loop.
+        // A person is slower than the render loop; meanwhile the dialog
+        // thread takes its messages, the render thread's sends among them.
         if (shape_ == HostShape::TwoThreads)
-            std::this_thread::sleep_for(std::chrono::microseconds(pick(2000)));
+            pumpMessagesFor(std::chrono::microseconds(pick(2000)));
     }
 
     int verify()
@@ -345,7 +405,7 @@ private:
         for (const auto& [path, counted] : counted_) {
             // The default file lies beside the program, where another soak
             // running at the same time records too.
-            if (shared_.count(path) || path.rfind(directory_ + "/", 0) != 0) {
+            if (unchecked_.count(path) || path.rfind(directory_ + "/", 0) != 0) {
                 ++unchecked;
                 continue;
             }
@@ -365,12 +425,13 @@ private:
             }
             frames += counted;
         }
-        std::printf("soak (%s): %ld dialog operations (%ld inside boxes), %ld frames rendered, "
+        std::printf("soak (%s): %ld dialog operations (%ld inside boxes), %ld frames rendered, %ld effects deleted, "
                     "%zu recordings closed holding %ld frames, %ld message boxes, "
-                    "%zu files left unchecked (recorded into at once, or the default file), %d mismatches\n",
+                    "%zu files left unchecked (recorded into at once, raced a deletion, or the default file), "
+                    "%d mismatches\n",
                     shape_ == HostShape::OneThread ? "one thread, timer" : "two threads", operations_,
-                    operationsInBoxes_, frames_.load(), counted_.size(), frames, boxesShown.load(), unchecked,
-                    failures);
+                    operationsInBoxes_, frames_.load(), replaced_, counted_.size(), frames, boxesShown.load(),
+                    unchecked, failures);
         return failures == 0 ? 0 : 1;
     }
 
@@ -382,13 +443,18 @@ private:
     std::vector<uint32_t> pixels_ = std::vector<uint32_t>(64 * 48);
     uint32_t rendered_ = 0;
     long operationsInBoxes_ = 0;
+    std::mutex hostLock_; // around every renderFrame, and the slots' effects
     std::atomic<bool> done_ {false};
+    std::atomic<bool> renderStopped_ {false};
     std::atomic<long> frames_ {0};
     long operations_ = 0;
     int names_ = 0;
     std::map<AviOutputEffect*, std::string> recordingOf_;
     std::map<std::string, int> counted_;
-    std::set<std::string> shared_;
+    // Files recorded into by two effects at once, or whose Save raced the
+    // deletion of its effect.
+    std::set<std::string> unchecked_;
+    long replaced_ = 0;
 };
 
 } // namespace

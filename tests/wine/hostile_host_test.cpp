@@ -78,3 +78,19 @@ TEST(HostileHost, AClickOnStopJustAfterTheRecordingEndedStartsNoNewOne)
         << "the frames rendered after the click reach no recording";
     expectFileHoldsTheCountedFrames(run, "status before click");
 }
+
+// The host renders on its own thread inside a lock of its own, which its
+// window thread takes now and then without taking messages meanwhile.
+// Frames must keep coming, and the window thread never waits long for it.
+TEST(HostileHost, AHostHoldingItsOwnLockAroundRenderingNeverStops)
+{
+    PluginFolder folder("host-lock");
+    const HostileRun run = runCase(folder, "host-lock");
+    const ProgramOutput& output = run.output;
+    ASSERT_TRUE(output.finished()) << output.transcript();
+    EXPECT_LT(std::stoi(output.value("longest wait for the host lock")), 1000) << output.transcript();
+    EXPECT_GT(std::stoi(output.value("frames rendered under the host lock")), 50);
+    EXPECT_EQ(output.value("boxes shown"), "0");
+    EXPECT_EQ(output.value("caption at end"), "Save");
+    expectFileHoldsTheCountedFrames(run, "status");
+}

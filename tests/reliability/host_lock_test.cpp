@@ -1,0 +1,150 @@
+// A host that holds a lock of its own around renderFrame and takes it on
+// its window thread, where the dialog lives; and that deletes effects on
+// its render thread while their dialogs are in use.
+#include "host/dialog_driver.h"
+#include "recording/user_feedback.h"
+#include "resources/resource.h"
+#include "tests/support/effect_fixture.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/window_thread.h"
+
+#include <cerrno>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+class HostLock : public EffectTest {
+protected:
+    HWND openDialogOn(AviOutputEffect& owner)
+    {
+        HWND dialog = nullptr;
+        windowThread.run([&] { dialog = owner.createConfigDialog(moduleInstance, nullptr); });
+        return dialog;
+    }
+    // The window thread's dialog of a recording into `name` started on `frame`.
+    HWND startRecording(const std::string& name, const HostFrame& frame)
+    {
+        render(frame);
+        HWND dialog = openDialogOn(*effect);
+        typeInto(dialog, IDC_FILENAME, dir.file(name));
+        click(dialog, IDC_SAVE);
+        return dialog;
+    }
+    void closeDialog(HWND dialog)
+    {
+        windowThread.run([&] { DestroyWindow(dialog); });
+    }
+    // The status label once the window thread has taken what was posted to it.
+    std::string settledStatus(HWND dialog)
+    {
+        std::string status;
+        windowThread.run([&] {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&message);
+            status = controlText(dialog, IDC_STATUS);
+        });
+        return status;
+    }
+
+    WindowThread windowThread;
+};
+
+} // namespace
+
+// The window thread waits for the host's lock without taking messages, as
+// such a host does while it edits its effect list. A render thread that
+// waited for the window thread while holding that lock would stop both.
+TEST_F(HostLock, FramesKeepComingWhileTheWindowThreadWaitsForTheHostsLock)
+{
+    HostFrame frame(24, 16);
+    HWND dialog = startRecording("locked.avi", frame);
+
+    std::mutex hostLock;
+    std::atomic<bool> done {false};
+    std::atomic<int> rendered {0};
+    std::thread renderer([&] {
+        while (!done.load()) {
+            std::lock_guard<std::mutex> guard(hostLock);
+            renderAfter(40, frame);
+            ++rendered;
+        }
+    });
+    bool stalled = false;
+    while (rendered.load() < 300 && !stalled) {
+        windowThread.run([&] {
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (!hostLock.try_lock() && !(stalled = std::chrono::steady_clock::now() > giveUp))
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            if (!stalled)
+                hostLock.unlock();
+        });
+    }
+    done = true;
+    renderer.join();
+    click(dialog, IDC_SAVE); // STOP
+    EXPECT_FALSE(stalled) << "the window thread waited 2 s for the host's lock, " << rendered.load() << " frames in";
+    const std::string status = settledStatus(dialog);
+    closeDialog(dialog);
+    EXPECT_EQ(std::atoi(status.c_str()), effect->totalFrames) << status;
+    EXPECT_EQ(static_cast<int>(probePackets(dir.file("locked.avi")).size()), effect->totalFrames);
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// A host loading a preset on its render thread deletes the effect whatever
+// the window thread is doing: here, taking a typed file name into it.
+TEST_F(HostLock, DeletingTheEffectOnTheRenderThreadWhileItsDialogIsTypedIntoIsSafe)
+{
+    for (int round = 0; round < 60; ++round) {
+        auto doomed = std::make_unique<AviOutputEffect>();
+        HWND dialog = openDialogOn(*doomed);
+        std::atomic<bool> gone {false};
+        std::thread typist([&] {
+            for (int typed = 0; !gone.load() || typed % 8 != 0; ++typed)
+                typeInto(dialog, IDC_FILENAME, dir.file("typed" + std::to_string(typed) + ".avi"));
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(round * 97 % 2000));
+        doomed.reset();
+        gone = true;
+        typist.join();
+        closeDialog(dialog);
+    }
+    EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// The render thread posts the box for a failed write to the dialog's
+// thread; the dialog goes before that thread takes it.
+TEST_F(HostLock, AWriteErrorForADialogDestroyedBeforeItTookItIsShownWithoutOwner)
+{
+    HostFrame frame(24, 16);
+    HWND dialog = startRecording("lost.avi", frame);
+    renderAfter(40, frame);
+
+    std::atomic<bool> busy {false};
+    std::atomic<bool> failed {false};
+    std::thread user([&] {
+        windowThread.run([&] {
+            busy = true;
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (!failed.load() && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::yield();
+            DestroyWindow(dialog);
+        });
+    });
+    while (!busy.load())
+        std::this_thread::yield();
+    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
+    renderAfter(40, frame);
+    failed = true;
+    user.join();
+    const auto shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "error");
+    EXPECT_EQ(shown[0].owner, nullptr);
+    EXPECT_EQ(probePackets(dir.file("lost.avi")).size(), 1u);
+}
