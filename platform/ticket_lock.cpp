@@ -2,6 +2,8 @@
 // whose turn it is.
 #include "platform/ticket_lock.h"
 
+#include <new>
+
 namespace platform {
 
 namespace {
@@ -31,20 +33,60 @@ HANDLE slotEvent(std::atomic<HANDLE>& slot)
     return event;
 }
 
-} // namespace
+// Making and destroying a lock is rare, so the pool's guard just spins.
+std::atomic_flag poolGuard = ATOMIC_FLAG_INIT;
 
-TicketLock::TicketLock()
+void guardPool()
 {
-    for (uint32_t slot = 0; slot < kSlots; ++slot)
-        slots_[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
+    while (poolGuard.test_and_set(std::memory_order_acquire))
+        Sleep(0);
 }
 
+void unguardPool() { poolGuard.clear(std::memory_order_release); }
+
+} // namespace
+
+#ifdef TICKET_LOCK_TEST_HOOKS
+void (*TicketLock::afterHandOverForTests)() = nullptr;
+#endif
+
+// Slot sets of destroyed locks, for the next locks made. They are never
+// freed: an unlock() that passed a lock on just before the lock was
+// destroyed may still read one.
+TicketLock::SlotSet* TicketLock::freeSlotSets = nullptr;
+// With no memory for a slot set, waiters poll and nobody sleeps here.
+TicketLock::SlotSet TicketLock::noSlots;
+
+TicketLock::SlotSet* TicketLock::takeSlotSet()
+{
+    guardPool();
+    SlotSet* set = freeSlotSets;
+    if (set)
+        freeSlotSets = set->nextFree;
+    unguardPool();
+    if (!set)
+        set = new (std::nothrow) SlotSet;
+    if (!set)
+        set = &noSlots;
+    for (uint32_t slot = 0; slot < kSlots; ++slot)
+        set->slot[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
+    return set;
+}
+
+TicketLock::TicketLock()
+    : slots_(takeSlotSet())
+{
+}
+
+// The events stay with the set, for the next lock that takes it.
 TicketLock::~TicketLock()
 {
-    for (Slot& slot : slots_) {
-        if (HANDLE event = slot.event.load(std::memory_order_acquire))
-            CloseHandle(event);
-    }
+    if (slots_ == &noSlots)
+        return;
+    guardPool();
+    slots_->nextFree = freeSlotSets;
+    freeSlotSets = slots_;
+    unguardPool();
 }
 
 void TicketLock::waitForTurn(uint32_t ticket)
@@ -73,7 +115,9 @@ void TicketLock::waitForTurn(uint32_t ticket)
 // no event to sleep on.
 bool TicketLock::sleepInSlot(uint32_t ticket)
 {
-    Slot& slot = slots_[ticket % kSlots];
+    if (slots_ == &noSlots)
+        return false;
+    Slot& slot = slots_->slot[ticket % kSlots];
     const HANDLE event = slotEvent(slot.event);
     if (!event)
         return false;
@@ -90,9 +134,8 @@ bool TicketLock::sleepInSlot(uint32_t ticket)
     return true;
 }
 
-void TicketLock::wake(uint32_t turn)
+void TicketLock::wake(Slot& slot, uint32_t turn)
 {
-    Slot& slot = slots_[turn % kSlots];
     // Read again with acquire: the sleeper made the event before it took the slot.
     if (slot.sleeper.load(std::memory_order_acquire) == turn)
         SetEvent(slot.event.load(std::memory_order_acquire));

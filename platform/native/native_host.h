@@ -59,6 +59,10 @@ WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code);
 // slow disk; 0 writes at full speed again.
 WIN32_NATIVE_API void NativeSlowAviWrites(DWORD microseconds);
 
+// With `hidden`, the system has no process-wide barrier, as Windows before
+// Vista: platform::flushProcessWriteBuffers() reports so and does nothing.
+WIN32_NATIVE_API void NativeHideProcessBarrier(BOOL hidden);
+
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();
 
