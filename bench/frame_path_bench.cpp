@@ -35,7 +35,7 @@ public:
 
     void start()
     {
-        if (!effect_->runStartSequence())
+        if (effect_->runStartSequence())
             throw std::runtime_error("cannot start recording " + path_);
     }
     void restart()

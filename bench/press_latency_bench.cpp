@@ -127,7 +127,7 @@ bool pressAgainAndAgain(AviOutputEffect& effect, const std::string& path, int ro
     for (int round = 0; round < rounds; ++round) {
         ::unlink(path.c_str());
         Clock::time_point pressed = Clock::now();
-        if (!effect.runStartSequence())
+        if (effect.runStartSequence())
             return false;
         latencies.saveMs.push_back(millisecondsSince(pressed));
         std::this_thread::sleep_for(std::chrono::milliseconds(recordingMs(random)));

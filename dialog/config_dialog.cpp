@@ -60,8 +60,11 @@ void pressSave(AviOutputEffect& effect, HWND window)
         setSaveCaption(window, kCaptionSave);
         return;
     }
-    if (effect.runStartSequence())
-        setSaveCaption(window, kCaptionStop);
+    if (const char* failure = effect.runStartSequence()) {
+        showError(window, failure);
+        return;
+    }
+    setSaveCaption(window, kCaptionStop);
 }
 
 INT_PTR onCommand(AviOutputEffect& effect, HWND window, int id, int code)

@@ -145,7 +145,7 @@ int runProbe(const char* path, bool raw, int width, int height)
     effect->renderFrame(0, 0, frame.pixels.data(), 0, width, height);
     std::strncpy(effect->fileName, path, sizeof effect->fileName - 1);
     effect->rawMode = raw;
-    if (!effect->runStartSequence())
+    if (effect->runStartSequence())
         return 2;
     recordFrames(*effect, frame, kWarmUpFrames);
     access(kBeginMarker, F_OK);

@@ -173,7 +173,7 @@ TEST_F(HostileInput, HostCallsInUnexpectedOrdersNeitherCrashNorLeak)
     // Save pressed twice, STOP pressed twice.
     typeInto(forgotten, IDC_FILENAME, dir.file("orders.avi"));
     click(forgotten, IDC_SAVE);
-    EXPECT_EQ(effect->runStartSequence(), 1) << "already recording";
+    EXPECT_EQ(effect->runStartSequence(), nullptr) << "already recording";
     renderAfter(40, frame);
     click(forgotten, IDC_SAVE);
     effect->stopRecording();

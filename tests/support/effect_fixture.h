@@ -6,6 +6,7 @@
 #include "platform/native/native_host.h"
 #include "plugin/avi_output_effect.h"
 #include "plugin/registration.h"
+#include "recording/user_feedback.h"
 #include "resources/resource.h"
 #include "tests/support/test_support.h"
 
@@ -56,11 +57,14 @@ protected:
         render(frame);
     }
 
-    // Save with this file name, as the dialog's button does.
+    // Save with this file name, as the dialog's button does: a failure in a box.
     int start(const std::string& path)
     {
         std::strncpy(effect->fileName, path.c_str(), sizeof effect->fileName - 1);
-        return effect->runStartSequence();
+        const char* failure = effect->runStartSequence();
+        if (failure)
+            showError(effect->dialogWindow.load(), failure);
+        return failure ? 0 : 1;
     }
 
     // Opens the effect's dialog, as a user watching the status label would;
