@@ -35,6 +35,9 @@ HANDLE slotEvent(std::atomic<HANDLE>& slot)
 
 // Making and destroying a lock is rare, so the pool's guard just spins.
 std::atomic_flag poolGuard = ATOMIC_FLAG_INIT;
+// Set once the module's statics are being destroyed: no unlock() can run
+// any more, so a set goes back to the system instead of to the pool.
+bool poolClosed = false;
 
 void guardPool()
 {
@@ -78,16 +81,48 @@ TicketLock::TicketLock()
 {
 }
 
+void TicketLock::freeSlotSet(SlotSet* set)
+{
+    for (Slot& slot : set->slot) {
+        if (HANDLE event = slot.event.load(std::memory_order_acquire))
+            CloseHandle(event);
+    }
+    delete set;
+}
+
 // The events stay with the set, for the next lock that takes it.
 TicketLock::~TicketLock()
 {
     if (slots_ == &noSlots)
         return;
     guardPool();
-    slots_->nextFree = freeSlotSets;
-    freeSlotSets = slots_;
+    const bool closed = poolClosed;
+    if (!closed) {
+        slots_->nextFree = freeSlotSets;
+        freeSlotSets = slots_;
+    }
     unguardPool();
+    if (closed)
+        freeSlotSet(slots_);
 }
+
+// When the module goes (the host unloads the plug-in, or the program
+// ends), the pool goes with it.
+TicketLock::PoolCloser::~PoolCloser()
+{
+    guardPool();
+    poolClosed = true;
+    SlotSet* set = freeSlotSets;
+    freeSlotSets = nullptr;
+    unguardPool();
+    while (set) {
+        SlotSet* next = set->nextFree;
+        freeSlotSet(set);
+        set = next;
+    }
+}
+
+TicketLock::PoolCloser TicketLock::poolCloser;
 
 void TicketLock::waitForTurn(uint32_t ticket)
 {

@@ -74,9 +74,14 @@ private:
         SlotSet* nextFree = nullptr;
     };
 
+    struct PoolCloser {
+        ~PoolCloser();
+    };
     static SlotSet* freeSlotSets;
     static SlotSet noSlots;
+    static PoolCloser poolCloser;
     static SlotSet* takeSlotSet();
+    static void freeSlotSet(SlotSet* set);
 
     void waitForTurn(uint32_t ticket);
     bool sleepInSlot(uint32_t ticket);
