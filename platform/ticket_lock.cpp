@@ -54,9 +54,13 @@ void (*TicketLock::afterHandOverForTests)() = nullptr;
 #endif
 
 // Slot sets of destroyed locks, for the next locks made. They are never
-// freed: an unlock() that passed a lock on just before the lock was
-// destroyed may still read one.
+// freed while the module is loaded: an unlock() that passed a lock on just
+// before the lock was destroyed may still read one. The first ones are
+// the module's own, so that a few effects take nothing from the heap that
+// outlives them; more come from the heap.
 TicketLock::SlotSet* TicketLock::freeSlotSets = nullptr;
+TicketLock::SlotSet TicketLock::ownSlotSets[kOwnSlotSets];
+uint32_t TicketLock::ownSlotSetsUsed = 0;
 // With no memory for a slot set, waiters poll and nobody sleeps here.
 TicketLock::SlotSet TicketLock::noSlots;
 
@@ -66,6 +70,8 @@ TicketLock::SlotSet* TicketLock::takeSlotSet()
     SlotSet* set = freeSlotSets;
     if (set)
         freeSlotSets = set->nextFree;
+    else if (ownSlotSetsUsed < kOwnSlotSets)
+        set = &ownSlotSets[ownSlotSetsUsed++];
     unguardPool();
     if (!set)
         set = new (std::nothrow) SlotSet;
@@ -84,10 +90,13 @@ TicketLock::TicketLock()
 void TicketLock::freeSlotSet(SlotSet* set)
 {
     for (Slot& slot : set->slot) {
-        if (HANDLE event = slot.event.load(std::memory_order_acquire))
+        if (HANDLE event = slot.event.exchange(nullptr, std::memory_order_acq_rel))
             CloseHandle(event);
     }
-    delete set;
+    const auto at = reinterpret_cast<uintptr_t>(set);
+    const auto own = reinterpret_cast<uintptr_t>(ownSlotSets);
+    if (at - own >= sizeof ownSlotSets)
+        delete set;
 }
 
 // The events stay with the set, for the next lock that takes it.

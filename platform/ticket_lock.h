@@ -77,7 +77,10 @@ private:
     struct PoolCloser {
         ~PoolCloser();
     };
+    static constexpr uint32_t kOwnSlotSets = 32;
     static SlotSet* freeSlotSets;
+    static SlotSet ownSlotSets[kOwnSlotSets];
+    static uint32_t ownSlotSetsUsed;
     static SlotSet noSlots;
     static PoolCloser poolCloser;
     static SlotSet* takeSlotSet();
