@@ -9,8 +9,8 @@
 //
 // The thread that takes the lock from unlock() may destroy it at once, as
 // a host deleting an effect does: once unlock() has passed the lock on it
-// touches only the sleeping slots, which live in a pool that is never
-// freed. A thread killed while it waits leaves the lock waiting for it,
+// touches only the sleeping slots, which live in a pool that outlives
+// every lock of the module. A thread killed while it waits leaves the lock waiting for it,
 // as with any fair lock.
 #pragma once
 
