@@ -67,8 +67,10 @@ void registerConversionBenchmarks();
 void registerWriterBenchmarks();
 void registerFramePathBenchmarks();
 void registerPressLatencyBenchmarks();
+void registerFileWorkBenchmarks();
 
 // Median real time per iteration, in nanoseconds, of a benchmark that ran; -1 if none did.
 double medianNanoseconds(const std::string& name);
 void printRatioTables();
 void printPressLatencyTable();
+void printFileWorkTable();

@@ -163,11 +163,13 @@ int main(int argc, char** argv)
     registerWriterBenchmarks();
     registerFramePathBenchmarks();
     registerPressLatencyBenchmarks();
+    registerFileWorkBenchmarks();
 
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     printRatioTables();
     printPressLatencyTable();
+    printFileWorkTable();
     return 0;
 }

@@ -122,6 +122,11 @@ INT_PTR onFrameReport(HWND window, UINT message, WPARAM wParam)
             showStatus(*effect.get(), window);
         if (message == kRecordingEndedMessage && effect.get() && !effect.get()->recording.load())
             setSaveCaption(window, kCaptionSaveAfterEnd);
+        // The render thread finishes the file after it posts: the box waits
+        // for that, so the file is complete whatever happens while it is open.
+        // An effect already gone has finished its files in its destructor.
+        if ((message == kWriteFailedMessage || message == kLargestFileReachedMessage) && effect.get())
+            effect.get()->waitForReleases();
     }
     showPostedError(window, message, wParam);
     return TRUE;

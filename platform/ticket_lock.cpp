@@ -2,6 +2,8 @@
 // whose turn it is.
 #include "platform/ticket_lock.h"
 
+#include <new>
+
 namespace platform {
 
 namespace {
@@ -31,21 +33,105 @@ HANDLE slotEvent(std::atomic<HANDLE>& slot)
     return event;
 }
 
+// Making and destroying a lock is rare, so the pool's guard just spins.
+std::atomic_flag poolGuard = ATOMIC_FLAG_INIT;
+// Set once the module's statics are being destroyed: no unlock() can run
+// any more, so a set goes back to the system instead of to the pool.
+bool poolClosed = false;
+
+void guardPool()
+{
+    while (poolGuard.test_and_set(std::memory_order_acquire))
+        Sleep(0);
+}
+
+void unguardPool() { poolGuard.clear(std::memory_order_release); }
+
 } // namespace
 
-TicketLock::TicketLock()
+#ifdef TICKET_LOCK_TEST_HOOKS
+void (*TicketLock::afterHandOverForTests)() = nullptr;
+#endif
+
+// Slot sets of destroyed locks, for the next locks made. They are never
+// freed while the module is loaded: an unlock() that passed a lock on just
+// before the lock was destroyed may still read one. The first ones are
+// the module's own, so that a few effects take nothing from the heap that
+// outlives them; more come from the heap.
+TicketLock::SlotSet* TicketLock::freeSlotSets = nullptr;
+TicketLock::SlotSet TicketLock::ownSlotSets[kOwnSlotSets];
+uint32_t TicketLock::ownSlotSetsUsed = 0;
+// With no memory for a slot set, waiters poll and nobody sleeps here.
+TicketLock::SlotSet TicketLock::noSlots;
+
+TicketLock::SlotSet* TicketLock::takeSlotSet()
 {
+    guardPool();
+    SlotSet* set = freeSlotSets;
+    if (set)
+        freeSlotSets = set->nextFree;
+    else if (ownSlotSetsUsed < kOwnSlotSets)
+        set = &ownSlotSets[ownSlotSetsUsed++];
+    unguardPool();
+    if (!set)
+        set = new (std::nothrow) SlotSet;
+    if (!set)
+        set = &noSlots;
     for (uint32_t slot = 0; slot < kSlots; ++slot)
-        slots_[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
+        set->slot[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
+    return set;
 }
 
-TicketLock::~TicketLock()
+TicketLock::TicketLock()
+    : slots_(takeSlotSet())
 {
-    for (Slot& slot : slots_) {
-        if (HANDLE event = slot.event.load(std::memory_order_acquire))
+}
+
+void TicketLock::freeSlotSet(SlotSet* set)
+{
+    for (Slot& slot : set->slot) {
+        if (HANDLE event = slot.event.exchange(nullptr, std::memory_order_acq_rel))
             CloseHandle(event);
     }
+    const auto at = reinterpret_cast<uintptr_t>(set);
+    const auto own = reinterpret_cast<uintptr_t>(ownSlotSets);
+    if (at - own >= sizeof ownSlotSets)
+        delete set;
 }
+
+// The events stay with the set, for the next lock that takes it.
+TicketLock::~TicketLock()
+{
+    if (slots_ == &noSlots)
+        return;
+    guardPool();
+    const bool closed = poolClosed;
+    if (!closed) {
+        slots_->nextFree = freeSlotSets;
+        freeSlotSets = slots_;
+    }
+    unguardPool();
+    if (closed)
+        freeSlotSet(slots_);
+}
+
+// When the module goes (the host unloads the plug-in, or the program
+// ends), the pool goes with it.
+TicketLock::PoolCloser::~PoolCloser()
+{
+    guardPool();
+    poolClosed = true;
+    SlotSet* set = freeSlotSets;
+    freeSlotSets = nullptr;
+    unguardPool();
+    while (set) {
+        SlotSet* next = set->nextFree;
+        freeSlotSet(set);
+        set = next;
+    }
+}
+
+TicketLock::PoolCloser TicketLock::poolCloser;
 
 void TicketLock::waitForTurn(uint32_t ticket)
 {
@@ -73,7 +159,9 @@ void TicketLock::waitForTurn(uint32_t ticket)
 // no event to sleep on.
 bool TicketLock::sleepInSlot(uint32_t ticket)
 {
-    Slot& slot = slots_[ticket % kSlots];
+    if (slots_ == &noSlots)
+        return false;
+    Slot& slot = slots_->slot[ticket % kSlots];
     const HANDLE event = slotEvent(slot.event);
     if (!event)
         return false;
@@ -90,9 +178,8 @@ bool TicketLock::sleepInSlot(uint32_t ticket)
     return true;
 }
 
-void TicketLock::wake(uint32_t turn)
+void TicketLock::wake(Slot& slot, uint32_t turn)
 {
-    Slot& slot = slots_[turn % kSlots];
     // Read again with acquire: the sleeper made the event before it took the slot.
     if (slot.sleeper.load(std::memory_order_acquire) == turn)
         SetEvent(slot.event.load(std::memory_order_acquire));

@@ -7,8 +7,11 @@
 // its turn comes, since the holder may be writing a frame; the releasing
 // thread wakes exactly the thread whose turn it is.
 //
-// The lock must not be destroyed while a thread may still be inside
-// unlock(), as with any mutex.
+// The thread that takes the lock from unlock() may destroy it at once, as
+// a host deleting an effect does: once unlock() has passed the lock on it
+// touches only the sleeping slots, which live in a pool that outlives
+// every lock of the module. A thread killed while it waits leaves the lock waiting for it,
+// as with any fair lock.
 #pragma once
 
 #include "platform/win32.h"
@@ -38,11 +41,22 @@ public:
     void unlock()
     {
         const uint32_t turn = serving_.load(std::memory_order_relaxed) + 1;
+        Slot& slot = slots_->slot[turn % kSlots];
         serving_.store(turn, std::memory_order_release);
+        // From here on the lock may be gone: only the slot is read.
         std::atomic_signal_fence(std::memory_order_seq_cst); // the compiler keeps the store first
-        if (slots_[turn % kSlots].sleeper.load(std::memory_order_relaxed) == turn)
-            wake(turn);
+#ifdef TICKET_LOCK_TEST_HOOKS
+        if (afterHandOverForTests)
+            afterHandOverForTests();
+#endif
+        if (slot.sleeper.load(std::memory_order_relaxed) == turn)
+            wake(slot, turn);
     }
+
+#ifdef TICKET_LOCK_TEST_HOOKS
+    // Tests only: runs in unlock() between passing the lock on and looking for a sleeper.
+    static void (*afterHandOverForTests)();
+#endif
 
 private:
     // A sleeper waits in the slot of its ticket; the next kSlots tickets
@@ -53,15 +67,33 @@ private:
         std::atomic<uint32_t> sleeper {0};   // the ticket asleep here, else one that is none of this slot's
         std::atomic<HANDLE> event {nullptr}; // auto-reset, made at the slot's first sleep
     };
+    // One lock's slots, taken from the pool (ticket_lock.cpp) and handed back
+    // to it, events and all, when the lock is destroyed.
+    struct SlotSet {
+        Slot slot[kSlots];
+        SlotSet* nextFree = nullptr;
+    };
+
+    struct PoolCloser {
+        ~PoolCloser();
+    };
+    static constexpr uint32_t kOwnSlotSets = 32;
+    static SlotSet* freeSlotSets;
+    static SlotSet ownSlotSets[kOwnSlotSets];
+    static uint32_t ownSlotSetsUsed;
+    static SlotSet noSlots;
+    static PoolCloser poolCloser;
+    static SlotSet* takeSlotSet();
+    static void freeSlotSet(SlotSet* set);
 
     void waitForTurn(uint32_t ticket);
     bool sleepInSlot(uint32_t ticket);
-    void wake(uint32_t turn);
+    static void wake(Slot& slot, uint32_t turn);
     bool isServing(uint32_t ticket) const { return serving_.load(std::memory_order_acquire) == ticket; }
 
     std::atomic<uint32_t> next_ {0};    // the next ticket handed out
     std::atomic<uint32_t> serving_ {0}; // the ticket that holds the lock
-    Slot slots_[kSlots];
+    SlotSet* const slots_;
 };
 
 class LockGuard {

@@ -34,28 +34,54 @@ AviOutputEffect::~AviOutputEffect()
 {
     leaveDialog();
     stopRecording();
+    // A recording the frame path or STOP took out on another thread is finished first.
+    waitForReleases();
     AVIFileExit();
     scratch.release();
 }
 
 void AviOutputEffect::stopRecording()
 {
-    platform::LockGuard guard(recordingLock);
-    stopRecordingLocked();
+    RecordingHandles handles;
+    {
+        platform::LockGuard guard(recordingLock);
+        handles = takeRecordingLocked();
+    }
+    releaseRecording(handles);
 }
 
-// Releases each handle once and forgets it, so a second stop finds nothing to release.
-void AviOutputEffect::stopRecordingLocked()
+// Forgets each handle as it hands it out, so a second stop finds nothing to release.
+RecordingHandles AviOutputEffect::takeRecordingLocked()
 {
     recording.store(0, std::memory_order_release);
-    if (aviStream) {
-        AVIStreamRelease(aviStream);
-        aviStream = nullptr;
-    }
-    if (aviFile) {
-        AVIFileRelease(aviFile);
-        aviFile = nullptr;
-    }
+    RecordingHandles handles {aviStream, aviFile};
+    aviStream = nullptr;
+    aviFile = nullptr;
+    if (handles.stream || handles.file)
+        releasesPending.fetch_add(1, std::memory_order_relaxed);
+    return handles;
+}
+
+void AviOutputEffect::releaseRecording(const RecordingHandles& handles)
+{
+    if (!handles.stream && !handles.file)
+        return;
+    releaseHandles(handles);
+    releasesPending.fetch_sub(1, std::memory_order_release);
+}
+
+void releaseHandles(const RecordingHandles& handles)
+{
+    if (handles.stream)
+        AVIStreamRelease(handles.stream);
+    if (handles.file)
+        AVIFileRelease(handles.file);
+}
+
+void AviOutputEffect::waitForReleases() const
+{
+    while (releasesPending.load(std::memory_order_acquire) != 0)
+        Sleep(1);
 }
 
 char* AviOutputEffect::getDescription() { return moduleNameString; }

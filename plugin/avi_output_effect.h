@@ -13,6 +13,16 @@
 #include <atomic>
 #include <cstdint>
 
+// A recording's handles, taken out of the effect under recordingLock and
+// released (the file finished) after it, so the lock never waits for the
+// file system.
+struct RecordingHandles {
+    PAVISTREAM stream = nullptr;
+    PAVIFILE file = nullptr;
+};
+// The stream, then the file; either may be null.
+void releaseHandles(const RecordingHandles& handles);
+
 class AviOutputEffect final : public EffectBase {
 public:
     // plugin/avi_output_effect.cpp: construction, destruction, presets, stopping.
@@ -21,24 +31,30 @@ public:
     char* getDescription() override;
     void loadPresetData(unsigned char* data, int length) override;
     int savePresetData(unsigned char* data) override;
-    // Ends the current recording: the stream, then the file. Harmless when
-    // nothing is recording; a handle is never released twice.
+    // Ends the current recording: the stream, then the file, released after
+    // recordingLock. Harmless when nothing is recording; a handle is never
+    // released twice.
     void stopRecording();
-    // The same, for a caller that holds recordingLock.
-    void stopRecordingLocked();
+    // Ends the current recording for a caller that holds recordingLock and
+    // hands it the handles, which it passes to releaseRecording once the
+    // lock is released.
+    RecordingHandles takeRecordingLocked();
+    // Releases what takeRecordingLocked handed out: the stream, then the
+    // file. Its last step is the last touch of the effect, which the
+    // destructor waits for (waitForReleases).
+    void releaseRecording(const RecordingHandles& handles);
+    // Until no recording taken out is still being released.
+    void waitForReleases() const;
 
     // recording/frame_path.cpp: one frame from the host.
     int renderFrame(HostValue hostArg1, HostValue hostArg2, const uint32_t* framebuffer, HostValue hostArg4, int w,
                     int h) override;
 
     // recording/recording_start.cpp.
-    // Opens the file and its stream for the current size and settings, the
-    // conversion buffer sized first. Needs recordingLock; on failure sets
-    // the text the error box shows.
-    int startRecording(const char*& failure);
-    // Save: startRecording, the clock, then recording = 1. Returns null
-    // when recording, else the text the error box shows; the caller shows
-    // it, once nothing of the effect is needed any more.
+    // Save: the file is opened (replacing an old one), its stream made and
+    // its format set without recordingLock, which is taken only to hand the
+    // open stream over with the clock and recording = 1. Returns nullptr
+    // when recording, else the text the caller shows in the error box.
     const char* runStartSequence();
 
     // dialog/config_dialog.cpp.
@@ -72,7 +88,7 @@ public:
     int64_t totalBytes;                  // lock
     LONG lastSamplesWritten;             // lock
     int totalFrames;                     // lock
-    ScratchBuffer scratch;               // lock
+    ScratchBuffer scratch;               // lock, or the start sequence while nothing records
     int rawMode;                         // dialog
     int rawModeActive;                   // lock
 
@@ -84,6 +100,10 @@ public:
     // Start, stop and the frame write never overlap, whichever threads the
     // host calls them on.
     platform::TicketLock recordingLock;
+    // One start at a time, with no lock of the frame path held for its file work.
+    platform::TicketLock startLock;
+    // Recordings taken out and not yet released.
+    std::atomic<int> releasesPending {0};
 
     // A status post to a dialog of another thread is on its way; the
     // dialog clears it when it takes the post (recording/frame_path.cpp).

@@ -21,6 +21,8 @@ struct FrameReport {
     HWND dialog = nullptr;
     bool showStatus = false;
     char status[kStatusTextCapacity];
+    // A recording that ended here, released once the lock is.
+    RecordingHandles endedRecording;
 };
 
 void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffer, FrameReport& report)
@@ -35,7 +37,7 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
         count = static_cast<LONG>(geometry.standardBytes);
     }
     if (!frameFitsInFile(platform::kLargestAviFile, index, count, effect.totalBytes, effect.totalFrames)) {
-        effect.stopRecordingLocked();
+        report.endedRecording = effect.takeRecordingLocked();
         report.recordingEnded = true;
         report.largestFileReached = true;
         return;
@@ -46,7 +48,7 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
         // The file is finished before the user hears of it: complete even if
         // the host dies while the box is open, and never written again, so
         // frames rendered from the box's loop raise no second box.
-        effect.stopRecordingLocked();
+        report.endedRecording = effect.takeRecordingLocked();
         report.recordingEnded = true;
         report.writeError = result;
     } else {
@@ -70,7 +72,7 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
     report.dialog = effect.dialogWindow.load();
     if (w != effect.width || h != effect.height) {
         if (effect.recording.load(std::memory_order_relaxed)) {
-            effect.stopRecordingLocked();
+            report.endedRecording = effect.takeRecordingLocked();
             report.recordingEnded = true;
         }
         effect.width = w;
@@ -150,7 +152,11 @@ int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuff
     processFrame(*this, framebuffer, w, h, report);
     postToDialogElsewhere(*this, report);
     recordingLock.unlock();
-    // From here on the effect may be gone.
+    // From here on the effect may be gone, except while it waits for this
+    // release; the file is finished before the user hears of it here, and a
+    // dialog of another thread waits for this release before its box.
+    if (report.endedRecording.file)
+        releaseRecording(report.endedRecording);
     reportFrame(report);
     return 0;
 }

@@ -1,5 +1,6 @@
 // Starting a recording: the stream description, the frame format, the
-// file and its stream, the conversion buffer and the clock.
+// conversion buffer, the file and its stream, made while the frame path
+// goes on, then handed over to it with the clock.
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_geometry.h"
 
@@ -16,6 +17,11 @@ const char kCannotSetFormat[] = "cannot set stream format";
 const char kNothingRendered[] = "no frame rendered yet";
 const char kUnrecordableSize[] = "cannot record frames of this size";
 const char kOutOfMemory[] = "not enough memory to record";
+const char kSizeKeepsChanging[] = "the frame size changed while the file was made";
+
+// A file made for a size the frame path has left is made again for the
+// new size, this many times at most.
+constexpr int kStartAttempts = 3;
 
 // Grows the conversion buffer to width x height x 4 bytes if it is
 // smaller; it never shrinks. False when the memory is not there.
@@ -37,84 +43,127 @@ bool sizeScratch(ScratchBuffer& scratch, int width, int height)
     return true;
 }
 
-} // namespace
+// What a start makes before it hands over to the frame path.
+struct PreparedRecording {
+    int width = 0;
+    int height = 0;
+    int rawModeActive = 0;
+    AVISTREAMINFOA streamInfo {};
+    BITMAPINFOHEADER frameFormat {};
+    RecordingHandles handles;
+};
 
-int AviOutputEffect::startRecording(const char*& failure)
+void describeStream(AVISTREAMINFOA& info, int rate)
 {
-    const int rate = frameRate.load(std::memory_order_relaxed);
-
-    std::memset(&streamInfo, 0, sizeof streamInfo);
-    streamInfo.fccType = streamtypeVIDEO;
-    streamInfo.dwScale = 1;
+    std::memset(&info, 0, sizeof info);
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
     // A rate below zero records like a rate of 0: no frames, and no
     // nonsense rate in the file's header.
-    streamInfo.dwRate = rate > 0 ? static_cast<DWORD>(rate) : 0;
-    streamInfo.dwQuality = 0xFFFFFFFFu;
-    std::memcpy(streamInfo.szName, kStreamName, sizeof kStreamName);
-
-    rawModeActive = rawMode;
-
-    const FrameGeometry geometry = frameGeometry(width, height);
-    std::memset(&frameFormat, 0, sizeof frameFormat);
-    frameFormat.biSize = sizeof frameFormat;
-    frameFormat.biWidth = width;
-    frameFormat.biHeight = rawModeActive ? -height : height;
-    frameFormat.biPlanes = 1;
-    frameFormat.biBitCount = rawModeActive ? 32 : 24;
-    frameFormat.biCompression = BI_RGB;
-    frameFormat.biSizeImage = static_cast<DWORD>(rawModeActive ? geometry.rawBytes : geometry.standardBytes);
-
-    lastSamplesWritten = 0;
-    lastBytesWritten = 0;
-    totalFrames = 0;
-    totalBytes = 0;
-    elapsedMs = 0;
-    lastFrameIndex = 0;
-    expectedFrames = 0;
-
-    // A size the recording cannot take is refused before any file is
-    // touched, and so is a buffer there is no memory for: opening the file
-    // would already have replaced the user's old one.
-    if (!geometry.recordable) {
-        failure = width == 0 && height == 0 ? kNothingRendered : kUnrecordableSize;
-        return 0;
-    }
-    if (!sizeScratch(scratch, width, height)) {
-        failure = kOutOfMemory;
-        return 0;
-    }
-    aviFile = nullptr;
-    aviStream = nullptr;
-    if (AVIFileOpenA(&aviFile, fileName, OF_WRITE | OF_CREATE, nullptr) != 0) {
-        aviFile = nullptr;
-        failure = kCannotCreateFile;
-        return 0;
-    }
-    if (AVIFileCreateStreamA(aviFile, &aviStream, &streamInfo) != 0) {
-        aviStream = nullptr;
-        stopRecordingLocked();
-        failure = kCannotCreateStream;
-        return 0;
-    }
-    if (AVIStreamSetFormat(aviStream, 0, &frameFormat, sizeof frameFormat) != 0) {
-        stopRecordingLocked();
-        failure = kCannotSetFormat;
-        return 0;
-    }
-    return 1;
+    info.dwRate = rate > 0 ? static_cast<DWORD>(rate) : 0;
+    info.dwQuality = 0xFFFFFFFFu;
+    std::memcpy(info.szName, kStreamName, sizeof kStreamName);
 }
 
-// Save: startRecording (which has sized the conversion buffer by then),
-// the clock, then recording = 1.
+void describeFrames(BITMAPINFOHEADER& format, int width, int height, bool raw)
+{
+    const FrameGeometry geometry = frameGeometry(width, height);
+    std::memset(&format, 0, sizeof format);
+    format.biSize = sizeof format;
+    format.biWidth = width;
+    format.biHeight = raw ? -height : height;
+    format.biPlanes = 1;
+    format.biBitCount = raw ? 32 : 24;
+    format.biCompression = BI_RGB;
+    format.biSizeImage = static_cast<DWORD>(raw ? geometry.rawBytes : geometry.standardBytes);
+}
+
+// The file, its stream and its format, with no lock held: replacing a
+// large file takes the file system a while. Nothing stays open on failure.
+const char* openRecording(AviOutputEffect& effect, PreparedRecording& prepared)
+{
+    RecordingHandles& handles = prepared.handles;
+    if (AVIFileOpenA(&handles.file, effect.fileName, OF_WRITE | OF_CREATE, nullptr) != 0) {
+        handles.file = nullptr;
+        return kCannotCreateFile;
+    }
+    const char* failure = nullptr;
+    if (AVIFileCreateStreamA(handles.file, &handles.stream, &prepared.streamInfo) != 0) {
+        handles.stream = nullptr;
+        failure = kCannotCreateStream;
+    } else if (AVIStreamSetFormat(handles.stream, 0, &prepared.frameFormat, sizeof prepared.frameFormat) != 0) {
+        failure = kCannotSetFormat;
+    }
+    if (failure) {
+        releaseHandles(handles);
+        handles = RecordingHandles();
+    }
+    return failure;
+}
+
+// A size the recording cannot take is refused before any file is touched,
+// and so is a buffer there is no memory for: opening the file would
+// already have replaced the user's old one. The buffer is the frame
+// path's only while a recording runs, and starts never overlap.
+const char* prepareRecording(AviOutputEffect& effect, PreparedRecording& prepared)
+{
+    const FrameGeometry geometry = frameGeometry(prepared.width, prepared.height);
+    if (!geometry.recordable)
+        return prepared.width == 0 && prepared.height == 0 ? kNothingRendered : kUnrecordableSize;
+    if (!sizeScratch(effect.scratch, prepared.width, prepared.height))
+        return kOutOfMemory;
+    prepared.rawModeActive = effect.rawMode;
+    describeStream(prepared.streamInfo, effect.frameRate.load(std::memory_order_relaxed));
+    describeFrames(prepared.frameFormat, prepared.width, prepared.height, prepared.rawModeActive != 0);
+    // A recording still being finished may be the very file this one replaces.
+    effect.waitForReleases();
+    return openRecording(effect, prepared);
+}
+
+// Under the lock, only fields change hands. False, and nothing changes,
+// when a recording runs already or the frames have another size by now.
+bool handOver(AviOutputEffect& effect, const PreparedRecording& prepared)
+{
+    platform::LockGuard guard(effect.recordingLock);
+    if (effect.recording.load(std::memory_order_relaxed) || effect.width != prepared.width ||
+        effect.height != prepared.height)
+        return false;
+    effect.streamInfo = prepared.streamInfo;
+    effect.frameFormat = prepared.frameFormat;
+    effect.rawModeActive = prepared.rawModeActive;
+    effect.lastSamplesWritten = 0;
+    effect.lastBytesWritten = 0;
+    effect.totalFrames = 0;
+    effect.totalBytes = 0;
+    effect.elapsedMs = 0;
+    effect.lastFrameIndex = 0;
+    effect.expectedFrames = 0;
+    effect.aviStream = prepared.handles.stream;
+    effect.aviFile = prepared.handles.file;
+    effect.lastTick = timeGetTime();
+    effect.recording.store(1, std::memory_order_release);
+    return true;
+}
+
+} // namespace
+
 const char* AviOutputEffect::runStartSequence()
 {
-    platform::LockGuard guard(recordingLock);
-    if (recording.load(std::memory_order_relaxed))
-        return nullptr;
-    const char* failure = nullptr;
-    if (!startRecording(failure))
-        return failure;
-    lastTick = timeGetTime();
-    recording.store(1, std::memory_order_release);
-    return nullptr;
+    platform::LockGuard starting(startLock);
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        PreparedRecording prepared;
+        {
+            platform::LockGuard guard(recordingLock);
+            if (recording.load(std::memory_order_relaxed))
+                return nullptr;
+            prepared.width = width;
+            prepared.height = height;
+        }
+        if (const char* failure = prepareRecording(*this, prepared))
+            return failure;
+        if (handOver(*this, prepared))
+            return nullptr;
+        releaseHandles(prepared.handles);
+    }
+    return kSizeKeepsChanging;
 }

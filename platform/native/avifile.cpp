@@ -33,6 +33,13 @@ bool injectedFailure(const char* operation, HRESULT& code)
 }
 
 std::atomic<DWORD> writeDelayUs {0};
+std::atomic<DWORD> openAndReleaseDelayMs {0};
+
+void delayOpenOrRelease()
+{
+    if (const DWORD delay = openAndReleaseDelayMs.load(std::memory_order_relaxed))
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+}
 
 } // namespace
 
@@ -41,6 +48,11 @@ WIN32_NATIVE_API int NativeOpenAviFileCount() { return avifile::openFileCount();
 WIN32_NATIVE_API void NativeSlowAviWrites(DWORD microseconds)
 {
     writeDelayUs.store(microseconds, std::memory_order_relaxed);
+}
+
+WIN32_NATIVE_API void NativeSlowAviOpensAndReleases(DWORD milliseconds)
+{
+    openAndReleaseDelayMs.store(milliseconds, std::memory_order_relaxed);
 }
 
 WIN32_NATIVE_API HRESULT NativeErrorFromErrno(int error) { return native::toHresult(avi::WriterStatus::system(error)); }
@@ -76,6 +88,7 @@ WIN32_NATIVE_API HRESULT AVIFileOpenA(PAVIFILE* file, LPCSTR path, UINT mode, LP
         *file = nullptr;
         return injected;
     }
+    delayOpenOrRelease();
     return native::toHresult(avifile::open(file, path, mode));
 }
 
@@ -120,4 +133,8 @@ WIN32_NATIVE_API HRESULT AviStreamKeepCurrent(PAVISTREAM stream)
 
 WIN32_NATIVE_API ULONG AVIStreamRelease(PAVISTREAM stream) { return avifile::releaseStream(stream); }
 
-WIN32_NATIVE_API ULONG AVIFileRelease(PAVIFILE file) { return avifile::releaseFile(file); }
+WIN32_NATIVE_API ULONG AVIFileRelease(PAVIFILE file)
+{
+    delayOpenOrRelease();
+    return avifile::releaseFile(file);
+}

@@ -59,6 +59,14 @@ WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code);
 // slow disk; 0 writes at full speed again.
 WIN32_NATIVE_API void NativeSlowAviWrites(DWORD microseconds);
 
+// With `hidden`, the system has no process-wide barrier, as Windows before
+// Vista: platform::flushProcessWriteBuffers() reports so and does nothing.
+WIN32_NATIVE_API void NativeHideProcessBarrier(BOOL hidden);
+
+// Makes every AVIFileOpenA and AVIFileRelease take at least `milliseconds`
+// longer, as replacing or finishing a large file does; 0 for full speed.
+WIN32_NATIVE_API void NativeSlowAviOpensAndReleases(DWORD milliseconds);
+
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();
 

@@ -7,6 +7,7 @@
 #include "platform/native/timing.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <linux/membarrier.h>
@@ -170,4 +171,21 @@ WIN32_NATIVE_API void FlushProcessWriteBuffers()
     if (expeditedBarrierRegistered() && syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0) == 0)
         return;
     barrierByProtectionChange();
+}
+
+namespace {
+std::atomic<bool> processBarrierHidden {false};
+}
+
+WIN32_NATIVE_API void NativeHideProcessBarrier(BOOL hidden)
+{
+    processBarrierHidden.store(hidden != FALSE, std::memory_order_relaxed);
+}
+
+WIN32_NATIVE_API BOOL NativeFlushProcessWriteBuffersIfAny()
+{
+    if (processBarrierHidden.load(std::memory_order_relaxed))
+        return FALSE;
+    FlushProcessWriteBuffers();
+    return TRUE;
 }

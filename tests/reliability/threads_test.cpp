@@ -195,3 +195,129 @@ TEST_F(TwoThreads, StopEndsTheRecordingPromptlyWhileTheRenderThreadWritesBackToB
     EXPECT_EQ(controlText(dialog, IDC_SAVE), "Save");
     closeDialog(dialog);
 }
+
+namespace {
+
+// A render thread calling renderFrame back to back, 7 ms of the virtual
+// clock apart, at the size the test sets, counting its calls.
+class BackToBackRenderer {
+public:
+    BackToBackRenderer(AviOutputEffect& effect, int width, int height)
+        : effect_(effect)
+        , frame_(32, 16)
+        , width_(width)
+        , height_(height)
+        , thread_([this] { run(); })
+    {
+        while (calls_.load() == 0)
+            std::this_thread::yield();
+    }
+    ~BackToBackRenderer()
+    {
+        done_ = true;
+        thread_.join();
+    }
+    void resize(int width, int height)
+    {
+        width_ = width;
+        height_ = height;
+    }
+    long calls() const { return calls_.load(); }
+
+private:
+    void run()
+    {
+        while (!done_.load()) {
+            NativeAdvanceClock(7);
+            effect_.renderFrame(0, 0, frame_.pixels.data(), 0, width_.load(), height_.load());
+            ++calls_;
+        }
+    }
+
+    AviOutputEffect& effect_;
+    HostFrame frame_;
+    std::atomic<int> width_;
+    std::atomic<int> height_;
+    std::atomic<long> calls_ {0};
+    std::atomic<bool> done_ {false};
+    std::thread thread_;
+};
+
+// Replacing or finishing a large file takes the file system this long.
+constexpr DWORD kSlowFileWorkMs = 300;
+// Calls a render thread that never waits for that work makes meanwhile, at the least.
+constexpr long kCallsWhileFileWork = 10;
+
+} // namespace
+
+TEST_F(TwoThreads, SaveReplacesTheOldFileWhileTheRenderThreadRenders)
+{
+    render(nullptr, 16, 8);
+    BackToBackRenderer renderer(*effect, 16, 8);
+    NativeSlowAviOpensAndReleases(kSlowFileWorkMs);
+    const long before = renderer.calls();
+    ASSERT_EQ(start(dir.file("replaced.avi")), 1);
+    const long during = renderer.calls() - before;
+    NativeSlowAviOpensAndReleases(0);
+    EXPECT_GE(during, kCallsWhileFileWork) << "renderFrame waited for the file to be opened";
+}
+
+TEST_F(TwoThreads, StopFinishesTheFileWhileTheRenderThreadRenders)
+{
+    render(nullptr, 16, 8);
+    BackToBackRenderer renderer(*effect, 16, 8);
+    ASSERT_EQ(start(dir.file("finished.avi")), 1);
+    NativeSlowAviOpensAndReleases(kSlowFileWorkMs);
+    const long before = renderer.calls();
+    effect->stopRecording();
+    const long during = renderer.calls() - before;
+    NativeSlowAviOpensAndReleases(0);
+    EXPECT_GE(during, kCallsWhileFileWork) << "renderFrame waited for the file to be finished";
+}
+
+// The frame path ends a recording on a new frame size and finishes its
+// file after it lets go of the lock: the dialog gets the lock meanwhile.
+TEST_F(TwoThreads, ARecordingTheFramePathEndsIsFinishedOutsideTheLock)
+{
+    HostFrame frame(16, 8);
+    render(frame);
+    ASSERT_EQ(start(dir.file("ended.avi")), 1);
+    renderAfter(40, frame);
+    NativeSlowAviOpensAndReleases(kSlowFileWorkMs);
+    std::thread renderer([&] { render(nullptr, 24, 8); });
+    while (effect->recording.load())
+        std::this_thread::yield();
+    bool fileStillOpen = false;
+    {
+        platform::LockGuard guard(effect->recordingLock);
+        fileStillOpen = NativeOpenAviFileCount() == 1;
+    }
+    renderer.join();
+    NativeSlowAviOpensAndReleases(0);
+    EXPECT_TRUE(fileStillOpen) << "the lock was held while the file was finished";
+    EXPECT_EQ(probePackets(dir.file("ended.avi")).size(), 1u);
+}
+
+// A Save made for frames of the old size is made again for the new one.
+TEST_F(TwoThreads, SaveRecordsTheSizeTheFramesHaveWhenItsFileIsReady)
+{
+    render(nullptr, 16, 8);
+    BackToBackRenderer renderer(*effect, 16, 8);
+    NativeSlowAviOpensAndReleases(kSlowFileWorkMs);
+    std::thread resizer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSlowFileWorkMs / 3));
+        renderer.resize(32, 16);
+    });
+    const int started = start(dir.file("resized.avi"));
+    resizer.join();
+    NativeSlowAviOpensAndReleases(0);
+    ASSERT_EQ(started, 1);
+    const long before = renderer.calls();
+    while (renderer.calls() < before + 20)
+        std::this_thread::yield();
+    effect->stopRecording();
+    ProbedStream stream;
+    ASSERT_TRUE(probeStream(dir.file("resized.avi"), stream));
+    EXPECT_EQ(stream.width, 32);
+    EXPECT_GT(probePackets(dir.file("resized.avi")).size(), 0u);
+}
