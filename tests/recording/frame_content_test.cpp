@@ -14,13 +14,14 @@ const uint32_t kTwoByTwo[4] = {
     pixelFromBytes(0x33, 0x22, 0x11, 0xAA), pixelFromBytes(0x66, 0x55, 0x44, 0xBB),
     pixelFromBytes(0x99, 0x88, 0x77, 0xCC), pixelFromBytes(0xCC, 0xBB, 0xAA, 0xDD)};
 
-// The host's picture as ffmpeg gives it back: top row first, bgr24 or bgra.
-std::vector<uint8_t> hostPicture(const std::vector<uint32_t>& pixels, bool keepFourthByte)
+// The host's picture as ffmpeg gives it back: top row first, bgr24, or
+// for RAW bgra with every pixel opaque.
+std::vector<uint8_t> hostPicture(const std::vector<uint32_t>& pixels, bool raw)
 {
     std::vector<uint8_t> picture;
     for (uint32_t pixel : pixels) {
-        for (int byte = 0; byte < (keepFourthByte ? 4 : 3); ++byte)
-            picture.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
+        for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
+            picture.push_back(static_cast<uint8_t>((raw ? pixel | kOpaquePixel : pixel) >> (8 * byte)));
     }
     return picture;
 }
@@ -46,7 +47,7 @@ TEST_F(FrameContent, TheStandardFormIsBottomUpTwentyFourBitWithPaddedRows)
                                                 0xAA}));
 }
 
-TEST_F(FrameContent, TheRawFormIsTheHostsOwnFrame)
+TEST_F(FrameContent, TheRawFormIsTheHostsOwnFrameMadeOpaque)
 {
     render(kTwoByTwo, 2, 2);
     effect->rawMode = 1;
