@@ -39,7 +39,10 @@ struct AviCheck {
     std::vector<std::string> problems; // empty when everything agrees
     std::vector<uint32_t> chunkSizes;  // the described '00db' chunks in file order, one per stream position
     int segments = 0;                  // RIFF segments described
+    uint32_t streamStart = 0;          // strh dwStart, the position of the first chunk
     uint32_t streamLength = 0;         // strh dwLength
+    uint64_t indexedFrames = 0;        // the frames a reader that trusts the indexes finds: through
+                                       // the super index's ix00s, or without them the idx1
 
     bool consistent() const { return problems.empty(); }
     std::string report() const;
