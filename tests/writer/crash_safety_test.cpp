@@ -142,12 +142,13 @@ int writePacedThenDie(const std::string& path, int frames, uint32_t flushInterva
 TEST(CrashSafety, AKillMidSegmentLeavesEveryFrameOlderThanAHeaderPatchIndexed)
 {
     TempDir dir;
-    // Segments of about 55 frames, over half a second each, and a header
-    // patch every 200 ms: each kill falls inside a later segment.
-    for (int frames : {80, 130, 280}) {
+    // The first segment holds about 54 frames and each later one 110, over
+    // a second; a header patch comes every 200 ms. The kills fall late in
+    // the second and third segments.
+    for (int frames : {134, 254}) {
         SCOPED_TRACE(std::to_string(frames) + " frames");
         const std::string path = dir.file("killed.avi");
-        const int required = writePacedThenDie(path, frames, 200, 64 * 1024);
+        const int required = writePacedThenDie(path, frames, 200, 128 * 1024);
         ASSERT_GE(required, 0);
         const AviCheck check = checkAvi(path, AviState::Killed);
         EXPECT_TRUE(check.consistent()) << check.report();
