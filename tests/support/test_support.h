@@ -42,9 +42,6 @@ private:
     std::vector<CapturedBox> boxes_;
 };
 
-// What a RAW frame carries in each pixel's fourth byte, whatever the host left there.
-constexpr uint32_t kOpaquePixel = 0xFF000000u;
-
 // The built plug-in and stand-in host.
 std::string pluginPath();
 std::string hostPath();
