@@ -545,7 +545,7 @@ void AviWriter::putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size
 
 bool AviWriter::interimIndexDue(uint64_t now) const
 {
-    if (!openDml_ || index_.size() == interimIndexed_ || superIndexEntries_ >= options_.superIndexCapacity)
+    if (index_.size() == interimIndexed_ || superIndexEntries_ >= options_.superIndexCapacity)
         return false;
     const uint32_t steps = std::min<uint32_t>((superIndexEntries_ - segmentFirstEntry_) / kInterimIndexesPerStep, 20);
     return steps == 0 || now - lastInterimMs_ >= (uint64_t(options_.flushIntervalMs) << steps);
@@ -567,6 +567,9 @@ void AviWriter::appendInterimIndex(uint64_t now)
         cutBack(at);
         return;
     }
+    // The first segment has no index at all until it ends.
+    if (superIndexEntries_ == 0)
+        showSuperIndex(true);
     putSuperIndexEntry(superIndexEntries_, at, static_cast<uint32_t>(bytes), static_cast<uint32_t>(entries));
     setSuperIndexEntries(superIndexEntries_ + 1);
     interimIndexed_ = index_.size();
@@ -583,18 +586,34 @@ void AviWriter::cutBack(uint64_t end)
 }
 
 // The file outgrows its first segment: the reserved JUNK becomes the
-// OpenDML super index and the 'LIST odml' header.
+// OpenDML super index and the 'LIST odml' header for good.
 void AviWriter::convertToOpenDml()
 {
     openDml_ = true;
-    setHeaderField(layout_.superIndex, kIndx);
+    showSuperIndex(true);
+}
+
+// The reserved JUNK as the super index and 'LIST odml', or JUNK again.
+void AviWriter::showSuperIndex(bool shown)
+{
+    setHeaderField(layout_.superIndex, shown ? kIndx : kJunk);
     updateHeader<SuperIndexHeader>(layout_.superIndex + kChunkHeaderSize, [](SuperIndexHeader& head) {
         head.longsPerEntry = sizeof(SuperIndexEntry) / 4;
         head.indexSubType = 0;
         head.indexType = kIndexOfIndexes;
         head.chunkId = kFrameChunk;
     });
-    setHeaderField(layout_.odml, kList);
+    setHeaderField(layout_.odml, shown ? kList : kJunk);
+}
+
+// A file that stayed one segment is a plain AVI file once its idx1 is
+// written: the interim indexes are dropped from the header.
+void AviWriter::hideInterimIndexes()
+{
+    for (uint32_t slot = 0; slot < superIndexEntries_; ++slot)
+        putSuperIndexEntry(slot, 0, 0, 0);
+    setSuperIndexEntries(0);
+    showSuperIndex(false);
 }
 
 void AviWriter::setSuperIndexEntries(uint32_t entries)
@@ -727,6 +746,8 @@ WriterStatus AviWriter::finishFile()
     if (!status.ok())
         return fallBackToUnindexed(dataEnd, status);
     describeSegmentEnd(end);
+    if (!openDml_ && superIndexEntries_ > 0)
+        hideInterimIndexes();
     refreshCounters();
     status = flushHeader();
     if (!status.ok())

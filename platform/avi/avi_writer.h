@@ -8,12 +8,14 @@
 // each with its own ix00.
 //
 // Readers that trust the indexes (GStreamer, mkvmerge) see no frame that
-// no ix00 lists, so while an AVIX segment fills, each header patch first
+// no index lists, so while a segment fills, each header patch first
 // writes an interim ix00 for the frames since the last one and gives it a
-// super index entry. The segment's end writes one ix00 for the whole
-// segment and puts it in place of the interim entries, so the super index
-// holds one entry per finished segment; the interim chunks stay in movi,
-// where every reader skips them.
+// super index entry; in the first segment that shows the super index
+// early. The segment's end writes one ix00 for the whole segment and puts
+// it in place of the interim entries, so the super index holds one entry
+// per finished segment; a file that closes in its first segment hides the
+// super index again and stays plain AVI 1.0. The interim chunks stay in
+// movi, where every reader skips them.
 //
 // The stream starts at the first frame's position (strh dwStart). Later
 // positions past the end of the stream are filled with empty chunks, which
@@ -156,6 +158,8 @@ private:
     void describeSegmentEnd(const SegmentEnd& end);
     void cutBack(uint64_t end);
     void convertToOpenDml();
+    void showSuperIndex(bool shown);
+    void hideInterimIndexes();
     void setSuperIndexEntries(uint32_t entries);
 
     // The header: kept in memory, patched there, written when due.
