@@ -56,7 +56,8 @@ void registerRawCopy(const std::string& who, const FrameSize& size, RawCopy copy
         FrameBuffer source(pixels * 4, 1);
         FrameBuffer destination(pixels * 4, 2);
         for (auto _ : state) {
-            copy(reinterpret_cast<const uint32_t*>(source.data()), pixels, reinterpret_cast<uint32_t*>(destination.data()));
+            copy(reinterpret_cast<const uint32_t*>(source.data()), pixels,
+                 reinterpret_cast<uint32_t*>(destination.data()));
             benchmark::DoNotOptimize(destination.data());
             benchmark::ClobberMemory();
         }

@@ -522,7 +522,8 @@ WriterStatus AviWriter::appendLegacyIndex()
 void AviWriter::describeSegmentEnd(const SegmentEnd& end)
 {
     if (end.hasStandardIndex) {
-        putSuperIndexEntry(segmentFirstEntry_, end.standardIndex, static_cast<uint32_t>(end.moviEnd - end.standardIndex),
+        putSuperIndexEntry(segmentFirstEntry_, end.standardIndex,
+                           static_cast<uint32_t>(end.moviEnd - end.standardIndex),
                            static_cast<uint32_t>(streamLength_ - segment_.firstPosition));
         for (uint32_t slot = segmentFirstEntry_ + 1; slot < superIndexEntries_; ++slot)
             putSuperIndexEntry(slot, 0, 0, 0);

@@ -245,7 +245,8 @@ int64_t mkvmergeFrameCount(const std::string& file, std::string* errors)
 {
     // Exit status 1 means warnings only.
     const std::string remuxed = file + ".mkv";
-    const int status = runReader("mkvmerge -q -o " + shellQuote(remuxed) + " " + shellQuote(file), file, nullptr, errors);
+    const int status =
+        runReader("mkvmerge -q -o " + shellQuote(remuxed) + " " + shellQuote(file), file, nullptr, errors);
     std::string blocks;
     const int listed = runCommand("mkvinfo -s " + shellQuote(remuxed), &blocks);
     std::remove(remuxed.c_str());
