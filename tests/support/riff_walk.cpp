@@ -64,6 +64,12 @@ std::vector<uint8_t> chunkData(const std::string& path, const std::string& id)
 
 uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at) { return u32At(bytes, at); }
 
+uint32_t declaredStart(const std::string& path)
+{
+    const std::vector<uint8_t> header = chunkData(path, "strh");
+    return header.size() >= 32 ? u32At(header, 28) : 0;
+}
+
 const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::string& id)
 {
     for (const RiffChunk& chunk : chunks) {

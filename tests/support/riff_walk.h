@@ -23,6 +23,8 @@ const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::stri
 // The data of the first chunk with this id in the file; empty when there is none.
 std::vector<uint8_t> chunkData(const std::string& path, const std::string& id);
 uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at);
+// The position the stream declares it starts at (strh dwStart).
+uint32_t declaredStart(const std::string& path);
 
 // What an AVI file's header and indexes say, checked against its chunks by
 // our own walk: every RIFF and LIST size, the avih, strh and dmlh counts,
