@@ -1,5 +1,6 @@
 // The 24-bit conversion against memcpy of the output bytes (the physical
-// limit), libyuv's ARGB-to-RGB24 with a vertical flip, and a plain loop.
+// limit), libyuv's ARGB-to-RGB24 with a vertical flip, and a plain loop;
+// the RAW frame's opaque copy against memcpy.
 #include "bench/bench.h"
 #include "recording/frame_conversion.h"
 
@@ -46,6 +47,24 @@ void registerConversion(const std::string& who, const FrameSize& size, Conversio
     });
 }
 
+using RawCopy = std::function<void(const uint32_t*, size_t, uint32_t*)>;
+
+void registerRawCopy(const std::string& who, const FrameSize& size, RawCopy copy)
+{
+    registered("rawcopy/" + who + "/" + size.name(), [size, copy](benchmark::State& state) {
+        const size_t pixels = static_cast<size_t>(size.width) * size.height;
+        FrameBuffer source(pixels * 4, 1);
+        FrameBuffer destination(pixels * 4, 2);
+        for (auto _ : state) {
+            copy(reinterpret_cast<const uint32_t*>(source.data()), pixels,
+                 reinterpret_cast<uint32_t*>(destination.data()));
+            benchmark::DoNotOptimize(destination.data());
+            benchmark::ClobberMemory();
+        }
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * pixels * 4));
+    });
+}
+
 } // namespace
 
 void registerConversionBenchmarks()
@@ -60,6 +79,13 @@ void registerConversionBenchmarks()
                                 -height);
         });
         registerConversion("scalar", size, plainLoop);
+    }
+    // The RAW frame's one pass, against memcpy of the same bytes.
+    for (const FrameSize& size : frameSizes()) {
+        registerRawCopy("opaque", size, copyOpaque32);
+        registerRawCopy("memcpy", size, [](const uint32_t* source, size_t pixels, uint32_t* out) {
+            std::memcpy(out, source, pixels * 4);
+        });
     }
     // Each kernel on its own, for the record.
     for (ConversionKernel kernel : {ConversionKernel::Sse2, ConversionKernel::Ssse3, ConversionKernel::Avx2, ConversionKernel::Avx512Vbmi}) {

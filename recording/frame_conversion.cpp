@@ -409,9 +409,18 @@ ConversionKernel pickFastest()
     return ConversionKernel::Scalar;
 }
 
-// Chosen once, when the module loads.
-const ConversionKernel fastestKernel = pickFastest();
-const FrameFunction fastestFrame = frameFunction(fastestKernel);
+} // namespace
+
+// Chosen once, on first use: the RAW copy asks for it while the module loads.
+ConversionKernel fastestConversionKernel()
+{
+    static const ConversionKernel kernel = pickFastest();
+    return kernel;
+}
+
+namespace {
+
+const FrameFunction fastestFrame = frameFunction(fastestConversionKernel());
 
 } // namespace
 
@@ -422,8 +431,6 @@ void convertToBottomUp24(const uint32_t* source, int width, int height, uint8_t*
 }
 
 bool conversionKernelAvailable(ConversionKernel kernel) { return processorHas(kernel); }
-
-ConversionKernel fastestConversionKernel() { return fastestKernel; }
 
 const char* conversionKernelName(ConversionKernel kernel)
 {

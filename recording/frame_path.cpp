@@ -28,14 +28,16 @@ struct FrameReport {
 void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffer, FrameReport& report)
 {
     const FrameGeometry geometry = frameGeometry(effect.width, effect.height);
-    const void* bytes = framebuffer;
     auto count = static_cast<LONG>(geometry.rawBytes);
-    if (!effect.rawModeActive) {
+    if (effect.rawModeActive) {
+        copyOpaque32(framebuffer, static_cast<size_t>(geometry.rawBytes / 4),
+                     reinterpret_cast<uint32_t*>(effect.scratch.data));
+    } else {
         convertToBottomUp24(framebuffer, effect.width, effect.height, effect.scratch.data,
                             static_cast<size_t>(geometry.standardStride));
-        bytes = effect.scratch.data;
         count = static_cast<LONG>(geometry.standardBytes);
     }
+    const void* bytes = effect.scratch.data;
     if (!frameFitsInFile(platform::kLargestAviFile, index, count, effect.totalBytes, effect.totalFrames)) {
         report.endedRecording = effect.takeRecordingLocked();
         report.recordingEnded = true;

@@ -1,4 +1,4 @@
-// The conversion buffer for 24-bit frames. It only grows, and lives from
+// The conversion buffer for both frame forms. It only grows, and lives from
 // one recording to the next until the effect is deleted.
 #pragma once
 

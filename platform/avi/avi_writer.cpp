@@ -36,6 +36,12 @@ constexpr uint64_t kSegmentHeaderBytes = 2 * kListHeaderSize; // RIFF 'AVIX' + L
 constexpr uint32_t kLargestChunkData = 0x7FFFFFFFu;         // bit 31 of an ix00 size is a flag
 constexpr uint64_t kStandardIndexBytes = kChunkHeaderSize + sizeof(StandardIndexHeader);
 constexpr uint32_t kPlainFlags = kAvifIsInterleaved | kAvifTrustCkType;
+// A segment's interim indexes come with every header patch for its first
+// this many; after each further this many the time between them doubles,
+// so a segment that fills slowly (small frames, low rates: hours for 1 GiB)
+// never runs the super index out of entries. Past 512 of them a kill loses
+// at most a few seconds to readers that trust the index; others scan.
+constexpr uint32_t kInterimIndexesPerStep = 512;
 
 uint64_t superIndexBytes(uint32_t capacity)
 {
@@ -219,7 +225,10 @@ WriterStatus AviWriter::startFirstSegment()
     segment_ = Segment {1, 0, layout_.moviList, 0};
     index_.clear();
     superIndexEntries_ = 0;
+    segmentFirstEntry_ = 0;
+    interimIndexed_ = 0;
     openDml_ = false;
+    streamStart_ = stream_.start;
     patchSegmentSizes(header_.size(), header_.size());
     refreshCounters();
     Slice slice {header_.data(), header_.size()};
@@ -300,11 +309,18 @@ WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t 
         kSegmentHeaderBytes + frameBytes + kStandardIndexBytes + sizeof(StandardIndexEntry) > options_.segmentLimit)
         return WriterStatus::refused(Failure::FrameTooLarge);
 
+    const uint64_t end = streamStart_ + streamLength_;
     uint64_t gaps = 0;
-    if (position > 0 && static_cast<uint64_t>(position) > streamLength_)
-        gaps = static_cast<uint64_t>(position) - streamLength_;
+    if (position > 0 && static_cast<uint64_t>(position) > end)
+        gaps = static_cast<uint64_t>(position) - end;
     if (gaps > options_.maxGap)
         return WriterStatus::refused(Failure::GapTooLarge);
+    if (streamLength_ == 0 && gaps > 0) {
+        WriterStatus status = declareStart(static_cast<uint64_t>(position));
+        if (!status.ok())
+            return status;
+        gaps = 0;
+    }
 
     for (;;) {
         if (gaps <= kGapsPerAppend && fitsInSegment(kChunkHeaderSize * gaps + frameBytes, gaps + 1))
@@ -320,6 +336,20 @@ WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t 
             return status;
         gaps -= batch;
     }
+}
+
+// The stream starts at its first frame: positions before it are declared
+// skipped (strh dwStart) rather than filled with empty chunks, which
+// readers would count as frames. The header says so before the frame
+// lands, so a reader of a killed file times it right too.
+WriterStatus AviWriter::declareStart(uint64_t position)
+{
+    updateHeader<StreamHeaderRecord>(layout_.streamHeader,
+                                     [&](StreamHeaderRecord& record) { record.start = clampToU32(position); });
+    WriterStatus status = flushHeader();
+    if (status.ok())
+        streamStart_ = position;
+    return status;
 }
 
 WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame)
@@ -383,7 +413,7 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
 // does, the file is cut back to where the segment ended.
 WriterStatus AviWriter::startNextSegment()
 {
-    if (superIndexEntries_ + 2 > options_.superIndexCapacity)
+    if (segmentFirstEntry_ + 2 > options_.superIndexCapacity)
         return WriterStatus::refused(Failure::FileTooLong);
     WriterStatus status =
         makeRoom(file_.end() + closingBytes(index_.size()) + kSegmentHeaderBytes + kStandardIndexBytes);
@@ -408,6 +438,8 @@ WriterStatus AviWriter::startNextSegment()
         convertToOpenDml();
     segment_ = Segment {segment_.number + 1, end.riffEnd, end.riffEnd + kListHeaderSize, streamLength_};
     index_.clear();
+    segmentFirstEntry_ = superIndexEntries_;
+    interimIndexed_ = 0;
     // A header patch that fails here is retried by the next one.
     describe(monotonicMilliseconds());
     return WriterStatus::success();
@@ -421,7 +453,7 @@ WriterStatus AviWriter::writeSegmentEnd(bool withStandardIndex, SegmentEnd& end)
     end.hasStandardIndex = withStandardIndex;
     if (withStandardIndex) {
         end.standardIndex = file_.end();
-        status = appendStandardIndex();
+        status = appendStandardIndex(0);
         if (!status.ok())
             return status;
     }
@@ -433,17 +465,18 @@ WriterStatus AviWriter::writeSegmentEnd(bool withStandardIndex, SegmentEnd& end)
 }
 
 // Writes a chunk of index entries through the staging buffer: `head`, then
-// one entry of entrySize bytes per index entry, laid out by fill.
+// one entry of entrySize bytes per index entry from `first` on, laid out by fill.
 template<typename Fill>
-WriterStatus AviWriter::appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, Fill fill)
+WriterStatus AviWriter::appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize,
+                                         size_t first, Fill fill)
 {
     uint8_t* out = staging_.data();
     putU32(out, id);
-    putU32(out + 4, static_cast<uint32_t>(headSize + entrySize * index_.size()));
+    putU32(out + 4, static_cast<uint32_t>(headSize + entrySize * (index_.size() - first)));
     if (headSize > 0)
         std::memcpy(out + kChunkHeaderSize, head, headSize);
     size_t used = kChunkHeaderSize + headSize;
-    for (size_t i = 0; i < index_.size(); ++i) {
+    for (size_t i = first; i < index_.size(); ++i) {
         if (used + entrySize > staging_.size()) {
             Slice slice {out, used};
             WriterStatus status = file_.append(&slice, 1);
@@ -458,15 +491,15 @@ WriterStatus AviWriter::appendIndexChunk(uint32_t id, const void* head, size_t h
     return file_.append(&slice, 1);
 }
 
-WriterStatus AviWriter::appendStandardIndex()
+WriterStatus AviWriter::appendStandardIndex(size_t first)
 {
     StandardIndexHeader head {};
     head.longsPerEntry = sizeof(StandardIndexEntry) / 4;
     head.indexType = kIndexOfChunks;
-    head.entriesInUse = static_cast<uint32_t>(index_.size());
+    head.entriesInUse = static_cast<uint32_t>(index_.size() - first);
     head.chunkId = kFrameChunk;
     head.baseOffset = segment_.moviList + kListHeaderSize - 4;
-    return appendIndexChunk(kIx00, &head, sizeof head, sizeof(StandardIndexEntry),
+    return appendIndexChunk(kIx00, &head, sizeof head, sizeof(StandardIndexEntry), first,
                             [](const IndexEntry& entry, uint8_t* at) {
                                 const StandardIndexEntry out {
                                     entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize), entry.sizeAndFlags};
@@ -476,7 +509,7 @@ WriterStatus AviWriter::appendStandardIndex()
 
 WriterStatus AviWriter::appendLegacyIndex()
 {
-    return appendIndexChunk(kIdx1, nullptr, 0, sizeof(LegacyIndexEntry), [](const IndexEntry& entry, uint8_t* at) {
+    return appendIndexChunk(kIdx1, nullptr, 0, sizeof(LegacyIndexEntry), 0, [](const IndexEntry& entry, uint8_t* at) {
         const bool keyFrame = (entry.sizeAndFlags & kNonKeyFrameBit) == 0;
         const LegacyIndexEntry out {kFrameChunk, keyFrame ? kIndexKeyFrame : 0, entry.chunkOffset,
                                     entry.sizeAndFlags & ~kNonKeyFrameBit};
@@ -485,21 +518,63 @@ WriterStatus AviWriter::appendLegacyIndex()
 }
 
 // The header learns of the indexes written: the segment's super index
-// entry, and for the first segment the idx1.
+// entry, in place of its interim ones, and for the first segment the idx1.
 void AviWriter::describeSegmentEnd(const SegmentEnd& end)
 {
     if (end.hasStandardIndex) {
-        const size_t slot = layout_.superIndex + kChunkHeaderSize + sizeof(SuperIndexHeader) +
-                            sizeof(SuperIndexEntry) * superIndexEntries_;
-        updateHeader<SuperIndexEntry>(slot, [&](SuperIndexEntry& entry) {
-            entry.offset = end.standardIndex;
-            entry.size = static_cast<uint32_t>(end.moviEnd - end.standardIndex);
-            entry.duration = static_cast<uint32_t>(streamLength_ - segment_.firstPosition);
-        });
-        setSuperIndexEntries(superIndexEntries_ + 1);
+        putSuperIndexEntry(segmentFirstEntry_, end.standardIndex,
+                           static_cast<uint32_t>(end.moviEnd - end.standardIndex),
+                           static_cast<uint32_t>(streamLength_ - segment_.firstPosition));
+        for (uint32_t slot = segmentFirstEntry_ + 1; slot < superIndexEntries_; ++slot)
+            putSuperIndexEntry(slot, 0, 0, 0);
+        setSuperIndexEntries(segmentFirstEntry_ + 1);
     }
     if (isFirstSegment())
         updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
+}
+
+void AviWriter::putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size, uint32_t duration)
+{
+    const size_t at =
+        layout_.superIndex + kChunkHeaderSize + sizeof(SuperIndexHeader) + sizeof(SuperIndexEntry) * size_t(slot);
+    updateHeader<SuperIndexEntry>(at, [&](SuperIndexEntry& entry) {
+        entry.offset = offset;
+        entry.size = size;
+        entry.duration = duration;
+    });
+}
+
+bool AviWriter::interimIndexDue(uint64_t now) const
+{
+    if (index_.size() == interimIndexed_ || superIndexEntries_ >= options_.superIndexCapacity)
+        return false;
+    const uint32_t steps = std::min<uint32_t>((superIndexEntries_ - segmentFirstEntry_) / kInterimIndexesPerStep, 20);
+    return steps == 0 || now - lastInterimMs_ >= (uint64_t(options_.flushIntervalMs) << steps);
+}
+
+// An ix00 for the segment's frames since its last one, listed in the super
+// index. It takes only room that no frame needs; when it cannot be written
+// the file is cut back and the next patch tries again.
+void AviWriter::appendInterimIndex(uint64_t now)
+{
+    if (!interimIndexDue(now))
+        return;
+    const uint64_t entries = index_.size() - interimIndexed_;
+    const uint64_t bytes = kStandardIndexBytes + sizeof(StandardIndexEntry) * entries;
+    if (!fitsInSegment(bytes, 0) || !makeRoom(file_.end() + bytes + closingBytes(index_.size())).ok())
+        return;
+    const uint64_t at = file_.end();
+    if (!appendStandardIndex(interimIndexed_).ok()) {
+        cutBack(at);
+        return;
+    }
+    // The first segment has no index at all until it ends.
+    if (superIndexEntries_ == 0)
+        showSuperIndex(true);
+    putSuperIndexEntry(superIndexEntries_, at, static_cast<uint32_t>(bytes), static_cast<uint32_t>(entries));
+    setSuperIndexEntries(superIndexEntries_ + 1);
+    interimIndexed_ = index_.size();
+    lastInterimMs_ = now;
 }
 
 // Undoes a segment end that failed part way: the file is cut back to its
@@ -512,18 +587,34 @@ void AviWriter::cutBack(uint64_t end)
 }
 
 // The file outgrows its first segment: the reserved JUNK becomes the
-// OpenDML super index and the 'LIST odml' header.
+// OpenDML super index and the 'LIST odml' header for good.
 void AviWriter::convertToOpenDml()
 {
     openDml_ = true;
-    setHeaderField(layout_.superIndex, kIndx);
+    showSuperIndex(true);
+}
+
+// The reserved JUNK as the super index and 'LIST odml', or JUNK again.
+void AviWriter::showSuperIndex(bool shown)
+{
+    setHeaderField(layout_.superIndex, shown ? kIndx : kJunk);
     updateHeader<SuperIndexHeader>(layout_.superIndex + kChunkHeaderSize, [](SuperIndexHeader& head) {
         head.longsPerEntry = sizeof(SuperIndexEntry) / 4;
         head.indexSubType = 0;
         head.indexType = kIndexOfIndexes;
         head.chunkId = kFrameChunk;
     });
-    setHeaderField(layout_.odml, kList);
+    setHeaderField(layout_.odml, shown ? kList : kJunk);
+}
+
+// A file that stayed one segment is a plain AVI file once its idx1 is
+// written: the interim indexes are dropped from the header.
+void AviWriter::hideInterimIndexes()
+{
+    for (uint32_t slot = 0; slot < superIndexEntries_; ++slot)
+        putSuperIndexEntry(slot, 0, 0, 0);
+    setSuperIndexEntries(0);
+    showSuperIndex(false);
 }
 
 void AviWriter::setSuperIndexEntries(uint32_t entries)
@@ -600,17 +691,21 @@ WriterStatus AviWriter::flushHeader()
     return status;
 }
 
-// Makes the header describe everything written: the open segment's sizes
-// first, then the counts.
+// Makes the header describe everything written: the open segment's
+// interim index, its sizes, then the counts, which wait while the sizes
+// cannot be written so that the header never lists what they leave out.
 WriterStatus AviWriter::describe(uint64_t now)
 {
     lastFlushMs_ = now;
+    appendInterimIndex(now);
     const WriterStatus sizes = patchSegmentSizes(file_.end(), file_.end());
+    if (!sizes.ok())
+        return sizes;
     refreshCounters();
     const WriterStatus header = flushHeader();
-    if (sizes.ok() && header.ok())
+    if (header.ok())
         describedEnd_ = file_.end();
-    return sizes.ok() ? header : sizes;
+    return header;
 }
 
 WriterStatus AviWriter::keepCurrent()
@@ -652,6 +747,8 @@ WriterStatus AviWriter::finishFile()
     if (!status.ok())
         return fallBackToUnindexed(dataEnd, status);
     describeSegmentEnd(end);
+    if (!openDml_ && superIndexEntries_ > 0)
+        hideInterimIndexes();
     refreshCounters();
     status = flushHeader();
     if (!status.ok())

@@ -7,7 +7,18 @@
 // 'indx' and 'LIST odml', and further frames go into RIFF 'AVIX' segments,
 // each with its own ix00.
 //
-// Positions past the end of the stream are filled with empty chunks, which
+// Readers that trust the indexes (GStreamer, mkvmerge) see no frame that
+// no index lists, so while a segment fills, each header patch first
+// writes an interim ix00 for the frames since the last one and gives it a
+// super index entry; in the first segment that shows the super index
+// early. The segment's end writes one ix00 for the whole segment and puts
+// it in place of the interim entries, so the super index holds one entry
+// per finished segment; a file that closes in its first segment hides the
+// super index again and stays plain AVI 1.0. The interim chunks stay in
+// movi, where every reader skips them.
+//
+// The stream starts at the first frame's position (strh dwStart). Later
+// positions past the end of the stream are filled with empty chunks, which
 // every reader counts as frames without picture, so a frame's timestamp is
 // its position. A position at or before the end is appended at the end.
 //
@@ -55,7 +66,7 @@ struct StreamHeader {
 
 struct WriterOptions {
     uint64_t segmentLimit = uint64_t(1) << 30; // bytes per RIFF segment, headers included
-    uint32_t superIndexCapacity = 4096;        // most segments one file can have
+    uint32_t superIndexCapacity = 4096;        // most segments, and interim indexes in the last
     uint32_t flushIntervalMs = 1000;           // most time between header patches
     uint32_t maxGap = 1u << 20;                // most empty positions one write may add
     uint64_t reserveAhead = uint64_t(16) << 20; // most space set aside ahead of the frames
@@ -132,16 +143,23 @@ private:
     WriterStatus reserveWithLead(uint64_t required);
 
     // The movi list's contents.
+    WriterStatus declareStart(uint64_t position);
     WriterStatus appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame);
     WriterStatus startNextSegment();
     WriterStatus writeSegmentEnd(bool withStandardIndex, SegmentEnd& end);
-    WriterStatus appendStandardIndex();
     WriterStatus appendLegacyIndex();
+    WriterStatus appendStandardIndex(size_t first);
     template<typename Fill>
-    WriterStatus appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, Fill fill);
+    WriterStatus appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, size_t first,
+                                  Fill fill);
+    bool interimIndexDue(uint64_t now) const;
+    void appendInterimIndex(uint64_t now);
+    void putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size, uint32_t duration);
     void describeSegmentEnd(const SegmentEnd& end);
     void cutBack(uint64_t end);
     void convertToOpenDml();
+    void showSuperIndex(bool shown);
+    void hideInterimIndexes();
     void setSuperIndexEntries(uint32_t entries);
 
     // The header: kept in memory, patched there, written when due.
@@ -171,9 +189,13 @@ private:
     Segment segment_;
     SegmentIndex index_;
     uint32_t superIndexEntries_ = 0;
+    uint32_t segmentFirstEntry_ = 0; // the current segment's first super index entry
+    size_t interimIndexed_ = 0;      // its index entries already in an interim ix00
+    uint64_t lastInterimMs_ = 0;
     bool openDml_ = false;
 
-    uint64_t streamLength_ = 0; // positions, gaps included
+    uint64_t streamStart_ = 0;  // the first frame's position, strh dwStart
+    uint64_t streamLength_ = 0; // positions from there on, gaps included
     uint64_t firstSegmentLength_ = 0;
     uint32_t largestChunk_ = 0;
     uint64_t lastFlushMs_ = 0;

@@ -46,7 +46,7 @@ WIN32_NATIVE_API BOOL NativeGetDialogUnitRect(HWND window, RECT* rect);
 struct NativeAviWriterOptions {
     uint64_t segmentLimit;       // bytes per RIFF segment
     uint32_t flushIntervalMs;    // most time between header patches
-    uint32_t superIndexCapacity; // most segments in one file
+    uint32_t superIndexCapacity; // most segments in one file, and interim indexes in the last
 };
 WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* options);
 

@@ -57,10 +57,11 @@ need_build_packages() {
 }
 
 # What the native tests and benchmarks need on top: the test and benchmark
-# frameworks, the benchmarks' peers, and strace for counting a frame's
-# system calls.
+# frameworks, the benchmarks' peers, strace for counting a frame's system
+# calls, and the readers the recordings are played with.
 need_native_packages() {
     need_build_packages
     need_packages libgtest-dev libgmock-dev libbenchmark-dev \
-        libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
+        libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace \
+        gstreamer1.0-tools gstreamer1.0-plugins-good mplayer mkvtoolnix
 }

@@ -42,11 +42,7 @@ std::vector<uint8_t> expectedPicture(const Recording& recording, uint32_t call)
 {
     std::vector<uint32_t> pixels(static_cast<size_t>(recording.width) * recording.height);
     renderAnimationFrame(pixels.data(), recording.width, recording.height, call);
-    std::vector<uint8_t> picture;
-    for (uint32_t pixel : pixels)
-        for (int byte = 0; byte < (recording.raw ? 4 : 3); ++byte)
-            picture.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
-    return picture;
+    return decodedHostPicture(pixels, recording.raw);
 }
 
 void recordAndCompare(const Recording& recording)

@@ -14,17 +14,6 @@ const uint32_t kTwoByTwo[4] = {
     pixelFromBytes(0x33, 0x22, 0x11, 0xAA), pixelFromBytes(0x66, 0x55, 0x44, 0xBB),
     pixelFromBytes(0x99, 0x88, 0x77, 0xCC), pixelFromBytes(0xCC, 0xBB, 0xAA, 0xDD)};
 
-// The host's picture as ffmpeg gives it back: top row first, bgr24 or bgra.
-std::vector<uint8_t> hostPicture(const std::vector<uint32_t>& pixels, bool keepFourthByte)
-{
-    std::vector<uint8_t> picture;
-    for (uint32_t pixel : pixels) {
-        for (int byte = 0; byte < (keepFourthByte ? 4 : 3); ++byte)
-            picture.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
-    }
-    return picture;
-}
-
 } // namespace
 
 using FrameContent = EffectTest;
@@ -46,7 +35,7 @@ TEST_F(FrameContent, TheStandardFormIsBottomUpTwentyFourBitWithPaddedRows)
                                                 0xAA}));
 }
 
-TEST_F(FrameContent, TheRawFormIsTheHostsOwnFrame)
+TEST_F(FrameContent, TheRawFormIsTheHostsOwnFrameMadeOpaque)
 {
     render(kTwoByTwo, 2, 2);
     effect->rawMode = 1;
@@ -59,7 +48,7 @@ TEST_F(FrameContent, TheRawFormIsTheHostsOwnFrame)
     EXPECT_EQ(stream.pixelFormat, "bgra");
     const auto frames = decodeFrames(dir.file("raw.avi"), "bgra", 2, 2);
     ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], hostPicture(std::vector<uint32_t>(kTwoByTwo, kTwoByTwo + 4), true));
+    EXPECT_EQ(frames[0], decodedHostPicture(std::vector<uint32_t>(kTwoByTwo, kTwoByTwo + 4), true));
 }
 
 TEST_F(FrameContent, EveryWrittenFrameIsTheFrameRenderedWhenItsPositionCame)
@@ -79,7 +68,7 @@ TEST_F(FrameContent, EveryWrittenFrameIsTheFrameRenderedWhenItsPositionCame)
                 const int before = effect->totalFrames;
                 renderAfter(call % 3 == 0 ? 90 : 30, frame); // some calls skip positions
                 if (effect->totalFrames != before)
-                    expected.push_back(hostPicture(frame.pixels, raw));
+                    expected.push_back(decodedHostPicture(frame.pixels, raw));
             }
             effect->stopRecording();
             std::string errors;

@@ -1,5 +1,5 @@
-// The 24-bit conversion: every kernel against a plain reading of the
-// frame form, on random frames of awkward sizes.
+// The two frame forms: every kernel against a plain reading of the form,
+// on random frames of awkward sizes.
 #include "recording/frame_conversion.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +112,30 @@ TEST_P(ConversionKernelTest, MatchesWhateverTheDestinationsAlignment)
             expectConversion(GetParam(), source, width, 3, offset);
             if (HasFatalFailure())
                 return;
+        }
+    }
+}
+
+// The RAW copy: every pixel with its fourth byte 0xFF, nothing written
+// around it, at every length a kernel's tail handles and any alignment.
+TEST_P(ConversionKernelTest, TheOpaqueCopySetsEveryFourthByteAndNothingElse)
+{
+    std::mt19937 random(17);
+    for (size_t pixels = 0; pixels <= 200; ++pixels) {
+        for (size_t offset : {0, 1, 3, 15}) {
+            SCOPED_TRACE(std::to_string(pixels) + " pixels, " + std::to_string(offset) + " past a 64-byte boundary");
+            const std::vector<uint32_t> source = randomFrame(static_cast<int>(pixels), 1, random);
+            std::vector<uint32_t> buffer(pixels + 64, 0xA5A5A5A5u);
+            uint32_t* base = buffer.data() + 16;
+            base += (16 - reinterpret_cast<uintptr_t>(base) / 4 % 16) % 16 + offset;
+            copyOpaque32With(GetParam(), source.data(), pixels, base);
+            for (size_t i = 0; i < pixels; ++i)
+                ASSERT_EQ(base[i], source[i] | 0xFF000000u) << "pixel " << i;
+            for (uint32_t* p = buffer.data(); p < buffer.data() + buffer.size(); ++p) {
+                if (p < base || p >= base + pixels) {
+                    ASSERT_EQ(*p, 0xA5A5A5A5u) << "written outside the frame";
+                }
+            }
         }
     }
 }

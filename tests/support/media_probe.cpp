@@ -5,6 +5,7 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #include <sstream>
 #include <sys/wait.h>
@@ -162,6 +163,19 @@ std::vector<int64_t> probePositions(const std::string& file)
     return positions;
 }
 
+std::vector<uint8_t> decodedHostPicture(const std::vector<uint32_t>& pixels, bool raw)
+{
+    std::vector<uint8_t> picture;
+    picture.reserve(pixels.size() * 4);
+    for (uint32_t pixel : pixels) {
+        if (raw)
+            pixel |= 0xFF000000u;
+        for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
+            picture.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
+    }
+    return picture;
+}
+
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
                                                int height, std::string* errors)
 {
@@ -225,6 +239,57 @@ int64_t gstreamerFrameCount(const std::string& file, std::string* errors)
         return -1;
     }
     return static_cast<int64_t>(countLines(text, "last-message = chain"));
+}
+
+int64_t mkvmergeFrameCount(const std::string& file, std::string* errors)
+{
+    // Exit status 1 means warnings only.
+    const std::string remuxed = file + ".mkv";
+    const int status =
+        runReader("mkvmerge -q -o " + shellQuote(remuxed) + " " + shellQuote(file), file, nullptr, errors);
+    std::string blocks;
+    const int listed = runCommand("mkvinfo -s " + shellQuote(remuxed), &blocks);
+    std::remove(remuxed.c_str());
+    if ((status != 0 && status != 1) || listed != 0)
+        return -1;
+    return static_cast<int64_t>(countLines(blocks, " frame, track 1,"));
+}
+
+namespace {
+
+const char* const kReaders[] = {"ffprobe", "gstreamer", "mplayer", "mkvmerge"};
+
+std::string readerLines(const std::function<std::string(const char*)>& line, WithRemux remux)
+{
+    std::string text;
+    for (const char* reader : kReaders) {
+        if (remux == WithRemux::Yes || std::string(reader) != "mkvmerge")
+            text += line(reader);
+    }
+    return text;
+}
+
+} // namespace
+
+std::string everyReadersFrameCount(const std::string& file, WithRemux remux)
+{
+    return readerLines(
+        [&](const char* reader) {
+            std::string errors;
+            const std::string name = reader;
+            const int64_t frames = name == "ffprobe"     ? ffprobeFrameCount(file, &errors)
+                                   : name == "gstreamer" ? gstreamerFrameCount(file, &errors)
+                                   : name == "mplayer"   ? mplayerFrameCount(file, &errors)
+                                                         : mkvmergeFrameCount(file, &errors);
+            return name + ": " + std::to_string(frames) + "\n";
+        },
+        remux);
+}
+
+std::string framesFromEveryReader(int64_t frames, WithRemux remux)
+{
+    return readerLines([&](const char* reader) { return std::string(reader) + ": " + std::to_string(frames) + "\n"; },
+                       remux);
 }
 
 int64_t mplayerFrameCount(const std::string& file, std::string* errors)

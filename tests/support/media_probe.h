@@ -36,6 +36,10 @@ std::vector<ProbedPacket> probeFramePackets(const std::string& file);
 // The timestamps of every packet, which for our files are the stream positions written.
 std::vector<int64_t> probePositions(const std::string& file);
 
+// A host frame as a decoder gives it back, top row first: bgr24, or for
+// RAW bgra with every pixel opaque, whatever the host left in byte 3.
+std::vector<uint8_t> decodedHostPicture(const std::vector<uint32_t>& pixels, bool raw);
+
 // Decodes every frame to raw pixels of `pixelFormat` (bgr24 or bgra), top
 // row first, in file order, keeping each frame's own timestamp.
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
@@ -53,3 +57,12 @@ std::vector<uint8_t> decodeFrameAt(const std::string& file, const std::string& p
 int64_t ffprobeFrameCount(const std::string& file, std::string* errors = nullptr);
 int64_t gstreamerFrameCount(const std::string& file, std::string* errors = nullptr);
 int64_t mplayerFrameCount(const std::string& file, std::string* errors = nullptr);
+// mkvmerge remuxes the file to Matroska beside it; the blocks it wrote.
+int64_t mkvmergeFrameCount(const std::string& file, std::string* errors = nullptr);
+
+// What each reader the project installs gives when it plays the file to
+// its end, as "reader: frames" lines, for comparing with one expectation.
+// mkvmerge copies the whole file, so a test of a very large one leaves it out.
+enum class WithRemux { Yes, No };
+std::string everyReadersFrameCount(const std::string& file, WithRemux remux = WithRemux::Yes);
+std::string framesFromEveryReader(int64_t frames, WithRemux remux = WithRemux::Yes);

@@ -1,5 +1,6 @@
 #include "tests/support/riff_walk.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -63,6 +64,12 @@ std::vector<uint8_t> chunkData(const std::string& path, const std::string& id)
 
 uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at) { return u32At(bytes, at); }
 
+uint32_t declaredStart(const std::string& path)
+{
+    const std::vector<uint8_t> header = chunkData(path, "strh");
+    return header.size() >= 32 ? u32At(header, 28) : 0;
+}
+
 const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::string& id)
 {
     for (const RiffChunk& chunk : chunks) {
@@ -89,6 +96,13 @@ struct Segment {
     bool hasLegacyIndex = false;
     Span legacyIndex {0, 0};
 };
+
+uint64_t framesWithData(const std::vector<Span>& chunks, uint64_t first, uint64_t count)
+{
+    return static_cast<uint64_t>(std::count_if(chunks.begin() + static_cast<std::ptrdiff_t>(first),
+                                               chunks.begin() + static_cast<std::ptrdiff_t>(first + count),
+                                               [](const Span& chunk) { return chunk.size > 0; }));
+}
 
 // Data offsets of the header records; 0 when absent.
 struct Header {
@@ -227,6 +241,7 @@ private:
             for (const Span& frame : segment.frames)
                 out_.chunkSizes.push_back(frame.size);
         const uint64_t total = out_.chunkSizes.size();
+        out_.streamStart = u32(header_.streamHeader + 28);
         out_.streamLength = u32(header_.streamHeader + 32);
         checkCount("strh length", out_.streamLength, total);
         checkCount("avih total frames", u32(header_.mainHeader + 16), segments_[0].frames.size());
@@ -260,8 +275,13 @@ private:
                 return;
             }
         }
+        if (!header_.superIndex)
+            out_.indexedFrames = framesWithData(first.frames, 0, entries);
     }
 
+    // The super index lists each segment's ix00s in file order, each taking
+    // up the segment's chunks where the one before left off. A segment a
+    // writer finished is listed whole; the one it was killed in, in part.
     void checkSuperIndex()
     {
         if (!header_.superIndex)
@@ -273,60 +293,70 @@ private:
             problem("indx header is malformed");
             return;
         }
-        // Every segment has its entry; a killed writer's last ones may not yet.
-        size_t required = segments_.size();
-        if (state_ == AviState::Unindexed)
-            required -= 1;
-        else if (state_ == AviState::Killed)
-            required = 0;
-        if (entries < required || entries > segments_.size())
-            problem(std::to_string(entries) + " super index entries for " + std::to_string(segments_.size()) +
-                    " segments");
-        uint64_t duration = 0;
-        for (uint32_t i = 0; i < entries && i < segments_.size(); ++i) {
+        std::vector<uint64_t> listed(segments_.size(), 0);
+        size_t segment = 0;
+        for (uint32_t i = 0; i < entries; ++i) {
             const uint64_t entry = at + 24 + 16 * uint64_t(i);
-            duration += u32(entry + 12);
-            checkSuperIndexEntry(i, u64(entry), u32(entry + 8), u32(entry + 12));
-        }
-        if (entries == segments_.size() && duration != out_.chunkSizes.size())
-            problem("super index durations add up to " + std::to_string(duration) + " for " +
-                    std::to_string(out_.chunkSizes.size()) + " chunks");
-    }
-
-    void checkSuperIndexEntry(uint32_t i, uint64_t offset, uint32_t size, uint32_t duration)
-    {
-        const Segment& segment = segments_[i];
-        const std::string name = "super index entry " + std::to_string(i);
-        for (const Span& chunk : segment.standardIndexes) {
-            if (chunk.offset != offset)
-                continue;
-            if (size != chunk.size + 8 || duration != segment.frames.size())
+            const std::string name = "super index entry " + std::to_string(i);
+            const Span* chunk = findStandardIndex(u64(entry), segment);
+            if (!chunk) {
+                problem(name + " points to no ix00 of a segment in order");
+                return;
+            }
+            const uint32_t size = u32(entry + 8);
+            const uint32_t duration = u32(entry + 12);
+            const uint64_t taken = checkStandardIndex(*chunk, segments_[segment], listed[segment], name);
+            if (size != chunk->size + 8 || duration != taken)
                 problem(name + ": size " + std::to_string(size) + ", duration " + std::to_string(duration) + " for " +
-                        std::to_string(segment.frames.size()) + " chunks");
-            checkStandardIndex(chunk, segment, name);
-            return;
+                        std::to_string(taken) + " entries");
+            listed[segment] += taken;
         }
-        problem(name + " points to no ix00 of its segment");
+        for (size_t i = 0; i < segments_.size(); ++i) {
+            const bool last = i + 1 == segments_.size();
+            const bool whole = state_ == AviState::Closed || (state_ == AviState::Unindexed && !last) ||
+                               (state_ == AviState::Killed && i < segment);
+            if (whole && listed[i] != segments_[i].frames.size())
+                problem("the super index lists " + std::to_string(listed[i]) + " of the " +
+                        std::to_string(segments_[i].frames.size()) + " chunks of segment " + std::to_string(i));
+        }
     }
 
-    void checkStandardIndex(const Span& chunk, const Segment& segment, const std::string& name)
+    // The ix00 at `offset` in segment `segment` or a later one, which then becomes `segment`.
+    const Span* findStandardIndex(uint64_t offset, size_t& segment) const
+    {
+        for (size_t i = segment; i < segments_.size(); ++i) {
+            for (const Span& chunk : segments_[i].standardIndexes) {
+                if (chunk.offset == offset) {
+                    segment = i;
+                    return &chunk;
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    // Checks that the ix00's entries list the segment's chunks from `first`
+    // on; returns how many it lists.
+    uint64_t checkStandardIndex(const Span& chunk, const Segment& segment, uint64_t first, const std::string& name)
     {
         const uint64_t at = chunk.offset + 8;
         const uint32_t entries = u32(at + 4);
         if ((u32(at) & 0xFFFF) != 2 || bytes_[at + 3] != 1 || id(at + 8) != "00db" ||
-            24 + 8 * uint64_t(entries) > chunk.size || entries != segment.frames.size()) {
+            24 + 8 * uint64_t(entries) > chunk.size || first + entries > segment.frames.size()) {
             problem(name + ": its ix00 is malformed or has " + std::to_string(entries) + " entries");
-            return;
+            return 0;
         }
         const uint64_t base = u64(at + 12);
         for (uint32_t j = 0; j < entries; ++j) {
             const uint64_t entry = at + 24 + 8 * uint64_t(j);
-            if (base + u32(entry) - 8 != segment.frames[j].offset ||
-                (u32(entry + 4) & 0x7FFFFFFFu) != segment.frames[j].size) {
+            const Span& frame = segment.frames[first + j];
+            if (base + u32(entry) - 8 != frame.offset || (u32(entry + 4) & 0x7FFFFFFFu) != frame.size) {
                 problem(name + ": ix00 entry " + std::to_string(j) + " does not match its chunk");
-                return;
+                return 0;
             }
         }
+        out_.indexedFrames += framesWithData(segment.frames, first, entries);
+        return entries;
     }
 
     const std::vector<uint8_t>& bytes_;
@@ -360,7 +390,7 @@ std::vector<int64_t> AviCheck::framePositions() const
     std::vector<int64_t> positions;
     for (size_t i = 0; i < chunkSizes.size(); ++i) {
         if (chunkSizes[i] > 0)
-            positions.push_back(static_cast<int64_t>(i));
+            positions.push_back(streamStart + static_cast<int64_t>(i));
     }
     return positions;
 }

@@ -23,6 +23,8 @@ const RiffChunk* findChunk(const std::vector<RiffChunk>& chunks, const std::stri
 // The data of the first chunk with this id in the file; empty when there is none.
 std::vector<uint8_t> chunkData(const std::string& path, const std::string& id);
 uint32_t littleEndian32(const std::vector<uint8_t>& bytes, size_t at);
+// The position the stream declares it starts at (strh dwStart).
+uint32_t declaredStart(const std::string& path);
 
 // What an AVI file's header and indexes say, checked against its chunks by
 // our own walk: every RIFF and LIST size, the avih, strh and dmlh counts,
@@ -39,7 +41,10 @@ struct AviCheck {
     std::vector<std::string> problems; // empty when everything agrees
     std::vector<uint32_t> chunkSizes;  // the described '00db' chunks in file order, one per stream position
     int segments = 0;                  // RIFF segments described
+    uint32_t streamStart = 0;          // strh dwStart, the position of the first chunk
     uint32_t streamLength = 0;         // strh dwLength
+    uint64_t indexedFrames = 0;        // the frames a reader that trusts the indexes finds: through
+                                       // the super index's ix00s, or without them the idx1
 
     bool consistent() const { return problems.empty(); }
     std::string report() const;

@@ -34,11 +34,9 @@ void expectEveryReaderGets(const std::string& file, int frames, const ProgramOut
     for (const ProbedPacket& packet : packets)
         ASSERT_EQ(packet.size, kFrameBytes);
 
+    EXPECT_EQ(everyReadersFrameCount(file, WithRemux::No), framesFromEveryReader(frames, WithRemux::No));
+
     std::string errors;
-    EXPECT_EQ(ffprobeFrameCount(file, &errors), frames) << errors;
-    EXPECT_TRUE(errors.empty()) << errors;
-    EXPECT_EQ(gstreamerFrameCount(file, &errors), frames) << errors;
-    EXPECT_EQ(mplayerFrameCount(file, &errors), frames) << errors;
 
     const auto last = decodeFrameAt(file, "bgra", kWidth, kHeight, double(packets.back().pts) / kFps, &errors);
     ASSERT_EQ(last.size(), static_cast<size_t>(kFrameBytes)) << errors;

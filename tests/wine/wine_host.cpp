@@ -219,13 +219,7 @@ std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool
 {
     std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
     renderAnimationFrame(pixels.data(), width, height, number);
-    std::vector<uint8_t> bytes;
-    bytes.reserve(pixels.size() * 4);
-    for (uint32_t pixel : pixels) {
-        for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
-            bytes.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
-    }
-    return bytes;
+    return decodedHostPicture(pixels, raw);
 }
 
 std::vector<uint32_t> decodedFrameNumbers(const std::string& file, int width, int height, bool raw)

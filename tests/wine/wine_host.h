@@ -84,8 +84,7 @@ struct RecordingStatus {
 };
 bool parseStatus(const std::string& text, RecordingStatus& status);
 
-// The host's frame `number` in the form a decoder gives back: 24-bit
-// without byte 3, or 32-bit (RAW) as it was.
+// The host's frame `number` in the form a decoder gives back (decodedHostPicture).
 std::vector<uint8_t> expectedPixels(uint32_t number, int width, int height, bool raw);
 
 // Decodes every frame of a recording of the host's animation, checks its

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -22,6 +23,42 @@
 
 namespace {
 
+constexpr uint32_t kSmallFrameBytes = 24 * 3 * 16;
+
+// In a child process: a 24 x 16 standard stream through the AVIFile API.
+PAVISTREAM openSmallStream(const std::string& path, uint32_t flushIntervalMs, uint64_t segmentLimit)
+{
+    NativeAviWriterOptions options {segmentLimit, flushIntervalMs, 0};
+    NativeSetAviWriterOptions(&options);
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr;
+    AVISTREAMINFOA info {};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = 25;
+    BITMAPINFOHEADER format {};
+    format.biSize = 40;
+    format.biWidth = 24;
+    format.biHeight = 16;
+    format.biPlanes = 1;
+    format.biBitCount = 24;
+    format.biSizeImage = kSmallFrameBytes;
+    if (AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr) != 0 ||
+        AVIFileCreateStreamA(file, &stream, &info) != 0 || AVIStreamSetFormat(stream, 0, &format, 40) != 0)
+        _exit(3);
+    return stream;
+}
+
+// In a child process: frame n (filled with n) at position 2n.
+void writeSmallFrame(PAVISTREAM stream, int frame)
+{
+    uint8_t bytes[kSmallFrameBytes];
+    std::memset(bytes, frame, sizeof bytes);
+    if (AVIStreamWrite(stream, frame * 2, 1, bytes, sizeof bytes, AVIIF_KEYFRAME, nullptr, nullptr) != 0)
+        _exit(4);
+}
+
 // Writes `frames` frames of a w x h standard recording in a child process
 // that then dies without releasing anything, as a killed host would.
 void writeThenDie(const std::string& path, int frames, uint32_t flushIntervalMs, uint64_t segmentLimit)
@@ -29,32 +66,9 @@ void writeThenDie(const std::string& path, int frames, uint32_t flushIntervalMs,
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        NativeAviWriterOptions options {segmentLimit, flushIntervalMs, 0};
-        NativeSetAviWriterOptions(&options);
-        AVIFileInit();
-        PAVIFILE file = nullptr;
-        PAVISTREAM stream = nullptr;
-        AVISTREAMINFOA info {};
-        info.fccType = streamtypeVIDEO;
-        info.dwScale = 1;
-        info.dwRate = 25;
-        BITMAPINFOHEADER format {};
-        format.biSize = 40;
-        format.biWidth = 24;
-        format.biHeight = 16;
-        format.biPlanes = 1;
-        format.biBitCount = 24;
-        format.biSizeImage = 24 * 3 * 16;
-        if (AVIFileOpenA(&file, path.c_str(), OF_WRITE | OF_CREATE, nullptr) != 0 ||
-            AVIFileCreateStreamA(file, &stream, &info) != 0 || AVIStreamSetFormat(stream, 0, &format, 40) != 0)
-            _exit(3);
-        std::vector<uint8_t> bytes(format.biSizeImage);
-        for (int frame = 1; frame <= frames; ++frame) {
-            std::memset(bytes.data(), frame, bytes.size());
-            if (AVIStreamWrite(stream, frame * 2, 1, bytes.data(), static_cast<LONG>(bytes.size()), AVIIF_KEYFRAME,
-                               nullptr, nullptr) != 0)
-                _exit(4);
-        }
+        PAVISTREAM stream = openSmallStream(path, flushIntervalMs, segmentLimit);
+        for (int frame = 1; frame <= frames; ++frame)
+            writeSmallFrame(stream, frame);
         _exit(0);
     }
     int status = 0;
@@ -82,6 +96,66 @@ TEST(CrashSafety, AFileLeftUnfinishedAtAnyFrameDecodesCompletely)
             for (int i = 0; i < frames; ++i)
                 ASSERT_EQ(decoded[i], std::vector<uint8_t>(24 * 16 * 3, static_cast<uint8_t>(i + 1)));
         }
+    }
+}
+
+namespace {
+
+// Writes `frames` frames 10 ms apart in a child process that then dies at
+// once, and returns how many of them were written more than a header
+// patch (and a margin) before it died.
+int writePacedThenDie(const std::string& path, int frames, uint32_t flushIntervalMs, uint64_t segmentLimit)
+{
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        PAVISTREAM stream = openSmallStream(path, flushIntervalMs, segmentLimit);
+        std::vector<std::chrono::steady_clock::time_point> written;
+        for (int frame = 1; frame <= frames; ++frame) {
+            writeSmallFrame(stream, frame);
+            written.push_back(std::chrono::steady_clock::now());
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const auto old = std::chrono::steady_clock::now() - std::chrono::milliseconds(flushIntervalMs + 50);
+        const int required = static_cast<int>(std::count_if(written.begin(), written.end(),
+                                                            [&](auto at) { return at <= old; }));
+        if (write(pipeEnds[1], &required, sizeof required) != sizeof required)
+            _exit(5);
+        raise(SIGKILL);
+    }
+    close(pipeEnds[1]);
+    int required = -1;
+    if (read(pipeEnds[0], &required, sizeof required) != sizeof required)
+        required = -1;
+    close(pipeEnds[0]);
+    waitpid(child, nullptr, 0);
+    return required;
+}
+
+} // namespace
+
+// Readers that trust the indexes (GStreamer, mkvmerge) stop at the last
+// frame an ix00 lists, so the segment a recording dies in is indexed as
+// it fills, not only when it ends.
+TEST(CrashSafety, AKillMidSegmentLeavesEveryFrameOlderThanAHeaderPatchIndexed)
+{
+    TempDir dir;
+    // The first segment holds about 54 frames and each later one 110, over
+    // a second; a header patch comes every 200 ms. The kills fall late in
+    // the first three segments.
+    for (int frames : {40, 134, 254}) {
+        SCOPED_TRACE(std::to_string(frames) + " frames");
+        const std::string path = dir.file("killed.avi");
+        const int required = writePacedThenDie(path, frames, 200, 128 * 1024);
+        ASSERT_GE(required, 0);
+        const AviCheck check = checkAvi(path, AviState::Killed);
+        EXPECT_TRUE(check.consistent()) << check.report();
+        EXPECT_GE(check.indexedFrames, static_cast<uint64_t>(required)) << "frames the super index reaches";
+        std::string errors;
+        EXPECT_GE(gstreamerFrameCount(path, &errors), required) << errors;
+        EXPECT_GE(mkvmergeFrameCount(path, &errors), required) << errors;
     }
 }
 
@@ -179,11 +253,7 @@ TEST(CrashSafety, SigkillAtRandomMomentsKeepsEveryFrameOlderThanASecond)
             ASSERT_GT(number, previous) << "frames in the order they were rendered";
             previous = number;
             renderAnimationFrame(expected.data(), 320, 240, number);
-            std::vector<uint8_t> picture;
-            for (uint32_t pixel : expected)
-                for (int byte = 0; byte < (raw ? 4 : 3); ++byte)
-                    picture.push_back(static_cast<uint8_t>(pixel >> (8 * byte)));
-            ASSERT_TRUE(frame == picture) << "frame " << number;
+            ASSERT_TRUE(frame == decodedHostPicture(expected, raw)) << "frame " << number;
         }
     }
 }
