@@ -64,3 +64,14 @@ need_native_packages() {
     need_packages libgtest-dev libgmock-dev libbenchmark-dev \
         libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace
 }
+
+# What ./scripts/package needs: the Windows cross build and zip.
+need_package_packages() {
+    need_packages cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip
+}
+
+# What the package's test reads the zip and the version resource with.
+need_package_test_packages() {
+    need_package_packages
+    need_packages unzip icoutils git
+}
