@@ -28,9 +28,9 @@ set_target_properties(win32native PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBI
 set(RES_FILE ${CMAKE_BINARY_DIR}/avi_output.res)
 add_custom_command(
     OUTPUT ${RES_FILE}
-    COMMAND ${WINDRES} -I ${PROJECT_SOURCE_DIR}/resources -i ${PROJECT_SOURCE_DIR}/resources/avi_output.rc
-            -O res -o ${RES_FILE}
-    DEPENDS resources/avi_output.rc resources/resource.h
+    COMMAND ${WINDRES} -I ${PROJECT_SOURCE_DIR}/resources -I ${GENERATED_DIR}
+            -i ${PROJECT_SOURCE_DIR}/resources/avi_output.rc -O res -o ${RES_FILE}
+    DEPENDS resources/avi_output.rc resources/resource.h ${GENERATED_DIR}/avi_output_version.h
     COMMENT "Compiling the dialog template")
 configure_file(platform/native/module_resources.S.in ${CMAKE_BINARY_DIR}/module_resources.S @ONLY)
 set_source_files_properties(${CMAKE_BINARY_DIR}/module_resources.S PROPERTIES OBJECT_DEPENDS ${RES_FILE})

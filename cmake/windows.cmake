@@ -7,7 +7,7 @@ add_library(avifile_shim STATIC platform/windows/avifile_shim.cpp)
 target_link_libraries(avifile_shim PUBLIC avi_writer)
 
 target_sources(avi_output PRIVATE resources/avi_output.rc plugin/windows/exports.def)
-target_include_directories(avi_output PRIVATE ${PROJECT_SOURCE_DIR}/resources)
+target_include_directories(avi_output PRIVATE ${PROJECT_SOURCE_DIR}/resources ${GENERATED_DIR})
 target_link_options(avi_output PRIVATE -Wl,--no-undefined $<$<CONFIG:Release>:-s>)
 if(AVI_OUTPUT_OWN_WRITER)
     target_link_libraries(avi_output PRIVATE avifile_shim)

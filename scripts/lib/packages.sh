@@ -65,3 +65,14 @@ need_native_packages() {
         libyuv-dev libavformat-dev libavcodec-dev libavutil-dev strace \
         gstreamer1.0-tools gstreamer1.0-plugins-good mplayer mkvtoolnix
 }
+
+# What ./scripts/package needs: the Windows cross build and zip.
+need_package_packages() {
+    need_packages cmake ninja-build g++-mingw-w64-i686 binutils-mingw-w64-i686 zip
+}
+
+# What the package's test reads the zip and the version resource with.
+need_package_test_packages() {
+    need_package_packages
+    need_packages unzip icoutils git
+}
