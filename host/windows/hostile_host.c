@@ -207,6 +207,7 @@ static int timerHost(Session* hostile, const char* out)
 /* ---- stop-after-end ---- */
 
 static HANDLE resizing;
+static HANDLE pumpingStopped;
 static HANDLE resized;
 
 /* The host's render thread: a few frames, then a smaller frame size, which
@@ -224,6 +225,8 @@ static DWORD WINAPI renderThenResize(LPVOID unused)
     makeRenderer(&smaller, session->renderer.width / 2, session->renderer.height / 2);
     smaller.number = session->renderer.number;
     SetEvent(resizing);
+    /* The caption's post must not reach a loop still pumping. */
+    WaitForSingleObject(pumpingStopped, INFINITE);
     for (i = 0; i < 4; ++i) {
         renderNext(&smaller, session->effect, 0);
         if (i == 0)
@@ -249,11 +252,13 @@ static int stopAfterEnd(Session* hostile, const char* out)
     renderNext(&hostile->renderer, hostile->effect, 0);
     startRecording(hostile, out);
     resizing = CreateEventA(NULL, TRUE, FALSE, NULL);
+    pumpingStopped = CreateEventA(NULL, TRUE, FALSE, NULL);
     resized = CreateEventA(NULL, TRUE, FALSE, NULL);
     renderThread = CreateThread(NULL, 0, renderThenResize, NULL, 0, NULL);
-    if (!resizing || !resized || !renderThread)
+    if (!resizing || !pumpingStopped || !resized || !renderThread)
         fail("cannot start the render thread");
     pumpUntilSignalled(resizing);
+    SetEvent(pumpingStopped);
     /* Without taking messages: the recording has ended, and the button
        still says STOP. */
     WaitForSingleObject(resized, INFINITE);
@@ -265,6 +270,7 @@ static int stopAfterEnd(Session* hostile, const char* out)
     idle(50);
     CloseHandle(renderThread);
     CloseHandle(resizing);
+    CloseHandle(pumpingStopped);
     CloseHandle(resized);
     printOutcome(hostile);
     return 0;
