@@ -19,8 +19,12 @@ struct FrameReport {
     bool largestFileReached = false;
     HRESULT writeError = 0;
     HWND dialog = nullptr;
+    // The status figures, formatted only where they are shown directly: a
+    // dialog of another thread reads its own.
     bool showStatus = false;
-    char status[kStatusTextCapacity];
+    int totalFrames = 0;
+    int64_t expectedFrames = 0;
+    int64_t totalBytes = 0;
     // A recording that ended here, released once the lock is.
     RecordingHandles endedRecording;
 };
@@ -65,7 +69,9 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
     if (!report.dialog)
         return;
     report.showStatus = true;
-    formatStatusText(report.status, effect.totalFrames, effect.expectedFrames, effect.totalBytes);
+    report.totalFrames = effect.totalFrames;
+    report.expectedFrames = effect.expectedFrames;
+    report.totalBytes = effect.totalBytes;
 }
 
 // Everything that changes the recording, done under the recording lock.
@@ -137,8 +143,11 @@ void reportFrame(const FrameReport& report)
 {
     if (report.dialog && report.recordingEnded)
         setSaveCaption(report.dialog, kCaptionSaveAfterEnd);
-    if (report.showStatus)
-        setStatusText(report.dialog, report.status);
+    if (report.showStatus) {
+        char status[kStatusTextCapacity];
+        formatStatusText(status, report.totalFrames, report.expectedFrames, report.totalBytes);
+        setStatusText(report.dialog, status);
+    }
     if (report.writeError != 0)
         showWriteError(report.dialog, report.writeError);
     if (report.largestFileReached)

@@ -42,13 +42,10 @@ void showWriteError(HWND owner, HRESULT code)
     showError(owner, fallback);
 }
 
-bool showPostedError(HWND owner, UINT message, WPARAM wParam)
+void showPostedError(HWND owner, UINT message, WPARAM wParam)
 {
     if (message == kWriteFailedMessage)
         showWriteError(owner, static_cast<HRESULT>(wParam));
     else if (message == kLargestFileReachedMessage)
         showError(owner, kLargestFileReachedText);
-    else
-        return false;
-    return true;
 }

@@ -35,5 +35,5 @@ void showError(HWND owner, const char* text);
 // A failed write: the system's text for its code, or the code itself where
 // the system has no words for it.
 void showWriteError(HWND owner, HRESULT code);
-// The box a frame-path post asks for, or false for a message that is none.
-bool showPostedError(HWND owner, UINT message, WPARAM wParam);
+// The box a frame-path post asks for; nothing for a message that is none.
+void showPostedError(HWND owner, UINT message, WPARAM wParam);
