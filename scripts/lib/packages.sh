@@ -20,7 +20,15 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ "$apt_updated" -eq 0 ]; then
-        quietly $sudo apt-get update
+        # A mirror caught mid-sync serves lists of the wrong size for a
+        # minute or so; a later try gets a consistent set.
+        local try
+        for try in 1 2; do
+            $sudo apt-get update -qq >/dev/null 2>&1 && break
+            echo "== apt-get update failed (try $try), trying again in 30 s"
+            sleep 30
+        done
+        [ "$try" -lt 2 ] || quietly $sudo apt-get update
         apt_updated=1
     fi
     quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
