@@ -22,13 +22,11 @@ need_packages() {
     if [ "$apt_updated" -eq 0 ]; then
         # A mirror caught mid-sync serves lists of the wrong size for a
         # minute or so; a later try gets a consistent set.
-        local try
-        for try in 1 2; do
-            $sudo apt-get update -qq >/dev/null 2>&1 && break
-            echo "== apt-get update failed (try $try), trying again in 30 s"
+        if ! $sudo apt-get update -qq >/dev/null 2>&1; then
+            echo "== apt-get update failed, trying again in 30 s"
             sleep 30
-        done
-        [ "$try" -lt 2 ] || quietly $sudo apt-get update
+            quietly $sudo apt-get update
+        fi
         apt_updated=1
     fi
     quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
