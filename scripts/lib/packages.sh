@@ -20,12 +20,14 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ "$apt_updated" -eq 0 ]; then
-        # A mirror caught mid-sync serves lists of the wrong size for a
-        # minute or so; a later try gets a consistent set.
+        # A mirror caught mid-sync serves a list of the wrong size, at times
+        # for hours; apt then keeps the lists it could read. Whether what
+        # is needed can be installed from them, the install says.
         if ! $sudo apt-get update -qq >/dev/null 2>&1; then
             echo "== apt-get update failed, trying again in 30 s"
             sleep 30
-            quietly $sudo apt-get update
+            quietly $sudo apt-get update ||
+                echo "== apt-get update failed again: installing from the lists it could read" >&2
         fi
         apt_updated=1
     fi
