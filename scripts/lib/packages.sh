@@ -20,18 +20,44 @@ need_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     if [ "$apt_updated" -eq 0 ]; then
+        apt_lists_complete=1
         # A mirror caught mid-sync serves a list of the wrong size, at times
-        # for hours; apt then keeps the lists it could read. Whether what
-        # is needed can be installed from them, the install says.
+        # for hours; apt then keeps the lists it could read.
         if ! $sudo apt-get update -qq >/dev/null 2>&1; then
             echo "== apt-get update failed, trying again in 30 s"
             sleep 30
-            quietly $sudo apt-get update ||
+            if ! quietly $sudo apt-get update; then
                 echo "== apt-get update failed again: installing from the lists it could read" >&2
+                apt_lists_complete=0
+            fi
         fi
         apt_updated=1
     fi
-    quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" ||
+        { [ "$apt_lists_complete" -eq 0 ] && install_from_release_lists "${missing[@]}"; }
+}
+
+# With the security list of one architecture unread, a library shared by
+# both (libssl3:i386 beside libssl3:amd64) exists for it only at the
+# release's version, while the other architecture already has the security
+# update; multiarch wants one version of both, so nothing installs. Only
+# then: take the release's versions, moving installed copies of those
+# libraries back to them. Every package still comes from a signed list;
+# the next apt-get upgrade on a mended mirror brings the updates back.
+install_from_release_lists() {
+    local release preferences status=0 sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$release" ] || return 1
+    echo "== the lists apt could read do not install them together; taking $release's own versions," \
+        "which may move shared libraries back from their security updates" >&2
+    preferences=$(mktemp -d "${TMPDIR:-/tmp}/apt-preferences.XXXXXX")
+    printf 'Package: *\nPin: release n=%s\nPin-Priority: 1001\n\nPackage: *\nPin: release n=%s-updates\nPin-Priority: 1001\n' \
+        "$release" "$release" >"$preferences/release-lists.pref"
+    quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends --allow-downgrades \
+        -o Dir::Etc::PreferencesParts="$preferences" "$@" || status=$?
+    rm -rf "$preferences"
+    return "$status"
 }
 
 # The package mirror this machine's apt takes its own release from, for
