@@ -33,8 +33,12 @@ need_packages() {
         fi
         apt_updated=1
     fi
-    quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" ||
-        { [ "$apt_lists_complete" -eq 0 ] && install_from_release_lists "${missing[@]}"; }
+    if [ "$apt_lists_complete" -eq 0 ] &&
+        ! $sudo apt-get install -s --no-install-recommends "${missing[@]}" >/dev/null 2>&1; then
+        install_from_release_lists "${missing[@]}"
+    else
+        quietly $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+    fi
 }
 
 # With the security list of one architecture unread, a library shared by
