@@ -223,6 +223,17 @@ void native::forgetWindowMessages(HWND window, DWORD thread)
     }
 }
 
+void native::forgetThreadQueue(DWORD thread)
+{
+    std::lock_guard<std::mutex> guard(queueLock);
+    auto queue = queues().find(thread);
+    if (queue == queues().end())
+        return;
+    for (SentMessage* sent : queue->second.sent)
+        answer(*sent, 0);
+    queues().erase(queue);
+}
+
 LRESULT native::sendToWindowThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Delivery deliver)
 {
     const DWORD self = GetCurrentThreadId();

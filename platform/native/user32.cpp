@@ -122,6 +122,17 @@ void unlinkFromParent(HWND window, HWND parent)
     }
 }
 
+// Ends the windows of its thread when the thread ends.
+struct ThreadWindows {
+    DWORD thread = 0;
+    ~ThreadWindows()
+    {
+        if (thread)
+            native::endThreadWindows(thread);
+    }
+};
+thread_local ThreadWindows threadWindows;
+
 } // namespace
 
 std::recursive_mutex& native::windowLock()
@@ -141,6 +152,7 @@ HWND native::addWindow(Window window)
     nextHandle += 4;
     const HWND handle = reinterpret_cast<HWND>(nextHandle);
     window.thread = GetCurrentThreadId();
+    threadWindows.thread = window.thread;
     if (Window* parent = findWindow(window.parent))
         parent->children.push_back(handle);
     windows().emplace(nextHandle, std::move(window));
@@ -246,6 +258,30 @@ WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
         windows().erase(reinterpret_cast<uintptr_t>(each));
     }
     return TRUE;
+}
+
+void native::endThreadWindows(DWORD thread)
+{
+    {
+        std::lock_guard<std::recursive_mutex> guard(windowLock());
+        std::vector<uintptr_t> ending;
+        for (auto& [handle, window] : windows()) {
+            if (window.thread == thread)
+                ending.push_back(handle);
+        }
+        for (uintptr_t handle : ending) {
+            const HWND window = reinterpret_cast<HWND>(handle);
+            Window& record = windows().at(handle);
+            unlinkFromParent(window, record.parent);
+            for (HWND child : record.children) {
+                if (Window* found = findWindow(child))
+                    found->parent = nullptr;
+            }
+            forgetWindowMessages(window, thread);
+            windows().erase(handle);
+        }
+    }
+    forgetThreadQueue(thread);
 }
 
 WIN32_NATIVE_API DWORD GetWindowThreadProcessId(HWND window, LPDWORD process)

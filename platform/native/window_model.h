@@ -45,6 +45,13 @@ LRESULT callWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // still waiting in a send to it. With the window lock held.
 void forgetWindowMessages(HWND window, DWORD thread);
 
+// Frees the windows of a thread that ends, as Windows does: none is told,
+// since the thread can take no message any more; windows of other threads
+// that they owned lose their owner; a send still waiting for one gets 0;
+// the thread's queue goes too.
+void endThreadWindows(DWORD thread);
+void forgetThreadQueue(DWORD thread);
+
 // What a message sent to a window does, run on the window's thread.
 using Delivery = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -53,7 +60,7 @@ using Delivery = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // thread's queue until that thread takes its messages, and the caller
 // waits too, answering messages sent to its own windows meanwhile, so two
 // threads sending to each other do not stop. 0 when the window is
-// destroyed before its thread took the message.
+// destroyed, or its thread ends, before that thread took the message.
 LRESULT sendToWindowThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam, Delivery deliver);
 
 // Takes the calling thread's next message, waiting at most `milliseconds`

@@ -3,8 +3,9 @@
 // mingw as a Windows program that runs under Wine against the real USER32,
 // so the model cannot drift from Windows unseen. The claims: a message
 // box's modal loop, cross-thread sends, the order DestroyWindow tells a
-// window tree, timers and posted messages. Plain C++ and a small check
-// macro, so the cross build needs nothing more.
+// window tree, what a thread's end does to its windows, timers and posted
+// messages. Plain C++ and a small check macro, so the cross build needs
+// nothing more.
 //
 // Where the two differ, and so what this file does each its own way (the
 // one place it does):
@@ -367,6 +368,30 @@ void aSendToAWindowDestroyedBeforeItsThreadTookItGetsZero()
     CHECK(countOf(kAnswer) == 0);
 }
 
+// A thread that ends takes its windows with it, telling them nothing, and
+// a send still waiting for it gets 0.
+void aThreadThatEndsTakesItsWindowsAndAnswersItsSendsWithZero()
+{
+    reset();
+    std::atomic<HWND> host {nullptr};
+    std::atomic<bool> sending {false};
+    auto owner = [&] {
+        host = makeWindow();
+        while (!sending.load())
+            Sleep(1);
+        Sleep(20);
+    };
+    Thread thread(owner);
+    while (!host.load())
+        Sleep(1);
+    sending = true;
+    CHECK(SendMessageA(host, kAnswer, 0, 0) == 0);
+    thread.join();
+    CHECK(!IsWindow(host));
+    CHECK(countOf(kAnswer) == 0);
+    CHECK(countOf(WM_DESTROY) == 0);
+}
+
 // A timer that fell behind gives one WM_TIMER; posted messages come first,
 // then WM_QUIT, then timers.
 void aLateTimerGivesOneMessageAfterPostedMessagesAndQuit()
@@ -429,6 +454,7 @@ int main()
     aWindowsMessagesGoToItsThreadWhichAloneMayDestroyIt();
     aSendToAnotherThreadsWindowWaitsForThatThreadAndRunsThere();
     aSendToAWindowDestroyedBeforeItsThreadTookItGetsZero();
+    aThreadThatEndsTakesItsWindowsAndAnswersItsSendsWithZero();
     aLateTimerGivesOneMessageAfterPostedMessagesAndQuit();
     aThreadTimerReachesItsProcedureThroughDispatch();
     std::printf("user32 claims: %d failed\n", failures);
