@@ -148,3 +148,33 @@ TEST_F(HostLock, AWriteErrorForADialogDestroyedBeforeItTookItIsShownWithoutOwner
     EXPECT_EQ(shown[0].owner, nullptr);
     EXPECT_EQ(probePackets(dir.file("lost.avi")).size(), 1u);
 }
+
+// A host's window thread that ends takes the dialog with it, unannounced,
+// while the render thread records on: the recording goes on, its write
+// error is shown without an owner, and a dialog opened later shows how the
+// recording ended.
+TEST_F(HostLock, AWindowThreadThatEndsWithTheDialogOpenLeavesTheRecordingItsBoxAndItsState)
+{
+    HostFrame frame(24, 16);
+    render(frame);
+    HWND orphan = nullptr;
+    std::thread([&] {
+        orphan = effect->createConfigDialog(moduleInstance, nullptr);
+        typeInto(orphan, IDC_FILENAME, dir.file("orphan.avi"));
+        click(orphan, IDC_SAVE);
+    }).join();
+    ASSERT_FALSE(IsWindow(orphan));
+    renderAfter(40, frame);
+    renderAfter(40, frame);
+    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
+    renderAfter(40, frame);
+
+    const auto shown = boxes.boxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "error");
+    EXPECT_EQ(shown[0].owner, nullptr);
+    EXPECT_EQ(probePackets(dir.file("orphan.avi")).size(), 2u);
+    HWND dialog = openDialogOn(*effect);
+    EXPECT_EQ(controlText(dialog, IDC_SAVE), kCaptionSave);
+    closeDialog(dialog);
+}
