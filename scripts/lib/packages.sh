@@ -24,8 +24,8 @@ need_packages() {
         # A mirror caught mid-sync serves a list of the wrong size, at times
         # for hours; apt then keeps the lists it could read.
         if ! $sudo apt-get update -qq >/dev/null 2>&1; then
-            echo "== apt-get update failed, trying again in 30 s"
-            sleep 30
+            echo "== apt-get update failed, trying again in ${APT_RETRY_PAUSE:-30} s"
+            sleep "${APT_RETRY_PAUSE:-30}"
             if ! quietly $sudo apt-get update; then
                 echo "== apt-get update failed again: installing from the lists it could read" >&2
                 apt_lists_complete=0
