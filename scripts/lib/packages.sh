@@ -4,6 +4,7 @@
 . "$(dirname "${BASH_SOURCE[0]}")/quietly.sh"
 
 apt_updated=0
+apt_lists_complete=1 # 0 when the last apt-get update kept only the lists it could read
 
 package_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
