@@ -13,7 +13,10 @@ struct Binding {
     AviOutputEffect* effect;
 };
 
-// Guards the table and every effect's dialogPins.
+// Guards the table and every effect's dialogPins. Destroyed with the
+// module's statics, after every unlock() of it has returned: the host has
+// destroyed the dialogs (whose procedure is in this module) and deleted the
+// effects by then, so no thread runs this code any more.
 platform::TicketLock bindingLock;
 std::vector<Binding>& bindings()
 {
@@ -95,6 +98,9 @@ PinnedEffect::PinnedEffect(HWND window)
 
 PinnedEffect::~PinnedEffect() { release(); }
 
+// Every section that takes the effect's locks holds its pin until after
+// its last unlock() has returned, so an effect whose destructor sees no pin
+// may destroy its locks (platform/ticket_lock.h).
 void PinnedEffect::release()
 {
     if (!effect_)

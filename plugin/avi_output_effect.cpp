@@ -30,6 +30,13 @@ AviOutputEffect::AviOutputEffect()
     AVIFileInit();
 }
 
+// Its locks go with it, which is sound only once every unlock() of them has
+// returned (platform/ticket_lock.h). The host deletes an effect only while
+// none of its calls into the effect runs, or from a box the effect shows,
+// which comes after the call's unlock; the dialog's thread takes the locks
+// only while it pins the effect, and lets go of its pin after its unlock
+// (dialog/dialog_bindings.cpp), and leaveDialog waits for the pins to go;
+// this destructor's own stopRecording returns before the locks go.
 AviOutputEffect::~AviOutputEffect()
 {
     leaveDialog();
