@@ -40,32 +40,30 @@ void holdUntilTheEffectIsDeleted(platform::TicketLock& lock)
 
 using EffectLocks = EffectTest;
 
-// STOP on the window thread is inside the recording lock's unlock() when
+// Save on the window thread is inside the recording lock's unlock() when
 // the host, on its render thread, deletes the effect.
 TEST_F(EffectLocks, ADeleteWaitsUntilTheDialogsThreadHasLeftUnlock)
 {
     platform::TicketLock::afterHandOverForTests = holdUntilTheEffectIsDeleted; // before the window thread runs
     {
         WindowThread windowThread;
-        HostFrame frame(24, 16);
-        render(frame);
+        render(HostFrame(24, 16));
         HWND dialog = nullptr;
         windowThread.run([&] { dialog = effect->createConfigDialog(moduleInstance, nullptr); });
         typeInto(dialog, IDC_FILENAME, dir.file("deleted.avi"));
-        click(dialog, IDC_SAVE);
-        ASSERT_EQ(effect->recording.load(), 1);
 
         lockToHold = &effect->recordingLock;
-        std::thread user([&] { click(dialog, IDC_SAVE); }); // STOP
+        std::thread user([&] { click(dialog, IDC_SAVE); });
         const auto giveUp = Clock::now() + std::chrono::seconds(60);
         while (!insideUnlock.load() && Clock::now() < giveUp)
             std::this_thread::yield();
-        EXPECT_TRUE(insideUnlock.load()) << "STOP never reached the recording lock's unlock()";
+        EXPECT_TRUE(insideUnlock.load()) << "Save never reached the recording lock's unlock()";
         effect.reset();
         effectDeleted = true;
         user.join();
         windowThread.run([&] { DestroyWindow(dialog); });
     }
     platform::TicketLock::afterHandOverForTests = nullptr;
+    EXPECT_EQ(NativeOpenAviFileCount(), 0) << "the delete ended the recording Save started";
     EXPECT_TRUE(boxes.boxes().empty());
 }
