@@ -75,3 +75,4 @@ double medianNanoseconds(const std::string& name);
 void printRatioTables();
 void printPressLatencyTable();
 void printFileWorkTable();
+void printLockTable();

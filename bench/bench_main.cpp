@@ -172,5 +172,6 @@ int main(int argc, char** argv)
     printRatioTables();
     printPressLatencyTable();
     printFileWorkTable();
+    printLockTable();
     return 0;
 }
