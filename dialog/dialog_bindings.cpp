@@ -14,9 +14,8 @@ struct Binding {
 };
 
 // Guards the table and every effect's dialogPins. Destroyed with the
-// module's statics, after every unlock() of it has returned: the host has
-// destroyed the dialogs (whose procedure is in this module) and deleted the
-// effects by then, so no thread runs this code any more.
+// module's statics, when the plug-in is unloaded or the process ends: no
+// thread runs this code then, so every unlock() of it has returned.
 platform::TicketLock bindingLock;
 std::vector<Binding>& bindings()
 {

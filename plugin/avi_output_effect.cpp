@@ -30,13 +30,12 @@ AviOutputEffect::AviOutputEffect()
     AVIFileInit();
 }
 
-// Its locks go with it, which is sound only once every unlock() of them has
-// returned (platform/ticket_lock.h). The host deletes an effect only while
-// none of its calls into the effect runs, or from a box the effect shows,
-// which comes after the call's unlock; the dialog's thread takes the locks
-// only while it pins the effect, and lets go of its pin after its unlock
-// (dialog/dialog_bindings.cpp), and leaveDialog waits for the pins to go;
-// this destructor's own stopRecording returns before the locks go.
+// The effect's locks go with it, so every unlock() of them must have
+// returned by now (platform/ticket_lock.h). The host's calls: no other
+// thread is inside one (a box the effect shows, from which the host may
+// delete it, comes after the call's unlock). The dialog's thread: it takes
+// the locks only while it pins the effect, and lets go of the pin after its
+// unlock (dialog/dialog_bindings.cpp); leaveDialog waits for the pins.
 AviOutputEffect::~AviOutputEffect()
 {
     leaveDialog();

@@ -30,7 +30,8 @@ namespace {
 
 std::atomic<int> initCount {0};
 std::atomic<int> openFiles {0};
-// Destroyed with the module's statics, when no thread calls into it any more.
+// Destroyed with the module's statics, when the module is unloaded or the
+// process ends: no thread is inside its unlock() then.
 platform::TicketLock optionsLock;
 avi::WriterOptions writerOptions;
 
