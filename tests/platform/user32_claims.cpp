@@ -26,6 +26,11 @@
 //   the model does nothing more, while Wine tells that window WM_DESTROY
 //   again, and again from there. Neither the plug-in nor these checks rely
 //   on either.
+// - A message box whose owner is a child window (the plug-in's dialog in a
+//   host's window): Wine makes the child's top-level window its owner, so
+//   destroying the child leaves the box open; the model keeps the child as
+//   owner, so the box ends with it, answering 0. The plug-in shows such a
+//   box again without owner; no check here looks at it.
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -510,10 +515,10 @@ void aChildDialogAndItsParentHearEachOtherOnTheirOwnThreads()
 // the window is told WM_DESTROY first, then the dialog on its own thread
 // while the caller waits for it, both still windows and the dialog's
 // posted messages its own to take. Once its thread has taken its messages
-// afterwards, the dialog is gone on both threads, and nothing more comes
-// to it. Until then it is still a window on both (Wine frees it then, when
-// exactly is left to its scheduler); the dialog's thread here takes only
-// what is sent to it, so nothing posted slips in before it goes.
+// afterwards, the dialog is gone on both threads and nothing more comes to
+// it; until then it is still a window, for a time Wine leaves to its
+// scheduler, so the checks look only after. Its thread here takes only what
+// is sent to it, so nothing posted slips in before it goes.
 void destroyingAWindowDestroysAnotherThreadsChildDialogOnThatThread()
 {
     reset();
@@ -545,7 +550,7 @@ void destroyingAWindowDestroysAnotherThreadsChildDialogOnThatThread()
         Sleep(1);
     }
     CHECK(DestroyWindow(host));
-    CHECK(countOf(WM_DESTROY) == 2);
+    CHECK(countOf(WM_DESTROY) == 2); // the dialog's came before DestroyWindow returned
     hostDestroyed = true;
     thread.join();
     const int hostTold = whenHeard(host, WM_DESTROY);
