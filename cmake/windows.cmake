@@ -36,8 +36,10 @@ target_link_libraries(winhost PRIVATE user32 gdi32 winmm kernel32)
 add_executable(writer_probe host/windows/writer_probe.cpp host/animation.cpp tests/support/fault_sweep.cpp)
 target_link_libraries(writer_probe PRIVATE avifile_shim kernel32)
 
-# The native layer's USER32 claims, checked against the real USER32.
-add_executable(user32_claims tests/platform/user32_claims.cpp)
+# The native layer's USER32 claims, checked against the real USER32, with
+# the plug-in's dialog template.
+add_executable(user32_claims tests/platform/user32_claims.cpp resources/avi_output.rc)
+target_include_directories(user32_claims PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources ${GENERATED_DIR})
 target_link_libraries(user32_claims PRIVATE user32 kernel32)
 
 # The tests run on this machine and drive these programs under Wine, on an

@@ -17,6 +17,11 @@
 typedef int (*NativeMessageBoxSink)(void* context, HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 WIN32_NATIVE_API void NativeSetMessageBoxSink(NativeMessageBoxSink sink, void* context);
 
+// The message queues the native layer holds: one for each thread that has
+// used one (made a window, posted, peeked, sent across threads, set a
+// timer) and not yet ended.
+WIN32_NATIVE_API int NativeMessageQueueCount();
+
 // The millisecond tick. With the virtual clock, timeGetTime() returns a
 // value that only the caller moves; it wraps like the real one.
 WIN32_NATIVE_API void NativeUseVirtualClock(DWORD startTick);
