@@ -6,6 +6,7 @@
 // writer's its avi::Failure. Our FormatMessageA (kernel.cpp) turns the
 // first into strerror's text and the second into describeFailure's.
 #include "platform/avi/avifile_core.h"
+#include "platform/avi/file_faults.h"
 #include "platform/native/error_codes.h"
 #include "platform/native/native_host.h"
 
@@ -42,6 +43,14 @@ void delayOpenOrRelease()
 }
 
 } // namespace
+
+WIN32_NATIVE_API void NativeInstallFileFaults(const avi::FaultPlan* plan)
+{
+    if (plan)
+        avi::FileFaults::install(*plan);
+    else
+        avi::FileFaults::remove();
+}
 
 WIN32_NATIVE_API int NativeOpenAviFileCount() { return avifile::openFileCount(); }
 
