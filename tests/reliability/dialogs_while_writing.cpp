@@ -53,10 +53,11 @@ constexpr int kWidth = 32;
 constexpr int kHeight = 24;
 uint32_t pixels[kWidth * kHeight];
 
-// At 1000 frames a second, every call on a tick of its own writes a frame.
+// At 1000 frames a second, every call on a tick later than the last call
+// and the last Save writes a frame.
+std::atomic<DWORD> lastRendered {0};
 void renderNextFrame(AviOutputEffect& effect, int width = kWidth)
 {
-    static DWORD lastRendered = 0;
     while (timeGetTime() == lastRendered)
         Sleep(1);
     lastRendered = timeGetTime();
@@ -109,6 +110,7 @@ void startRecording(AviOutputEffect& effect, HWND dialog, const char* name)
     SetDlgItemTextA(dialog, IDC_FILENAME, (folder + name).c_str());
     SetDlgItemTextA(dialog, IDC_FRAMERATE, "1000");
     press(dialog, IDC_SAVE);
+    lastRendered = timeGetTime();
     CHECK(textOf(dialog, IDC_SAVE) == "STOP");
     renderNextFrame(effect);
     renderNextFrame(effect);
@@ -244,6 +246,7 @@ HWND recordOnAThreadThatEndsAfterAFailedWrite(AviOutputEffect& effect, const cha
         SetDlgItemTextA(made, IDC_FILENAME, (folder + name).c_str());
         SetDlgItemTextA(made, IDC_FRAMERATE, "1000");
         press(made, IDC_SAVE);
+        lastRendered = timeGetTime();
         dialog = made;
         both::waitUntil([&] { return failed.load(); }, INFINITE);
     });
