@@ -72,6 +72,9 @@ WIN32_NATIVE_API void NativeSlowAviOpensAndReleases(DWORD milliseconds);
 // writer's own FileFaults live in this layer); null removes it.
 WIN32_NATIVE_API void NativeInstallFileFaults(const avi::FaultPlan* plan);
 
+// AVIStreamWrite calls that failed, injected failures included.
+WIN32_NATIVE_API long NativeFailedAviWriteCount();
+
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();
 
