@@ -295,6 +295,38 @@ void aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce()
     window.run([&] { DestroyWindow(next); });
 }
 
+// The host deletes the effect before the dialog's thread took the box of a
+// failed write: the effect shows it as it goes, and the dialog shows none.
+void anErrorNoDialogTookIsShownWhenItsEffectIsDeleted()
+{
+    WindowThread window;
+    boxes->clear();
+    auto* effect = new AviOutputEffect;
+    HWND dialog = openDialog(window, *effect);
+    startRecording(*effect, dialog, "deleted.avi");
+    std::atomic<bool> busy {false};
+    std::atomic<bool> deleted {false};
+    Thread host([&] {
+        window.run([&] {
+            busy = true;
+            both::waitUntil([&] { return deleted.load(); }, INFINITE);
+        });
+    });
+    both::waitUntil([&] { return busy.load(); }, INFINITE);
+    InTheNextWrite during {[](uint64_t) {}};
+    during.fail = true;
+    during.install();
+    renderNextFrame(*effect);
+    removeFaults();
+    delete effect;
+    CHECK(boxes->count() == 1 && !boxes->at(0).owned && boxes->at(0).openFiles == 0);
+    deleted = true;
+    host.join();
+    settle(window);
+    CHECK(boxes->count() == 1);
+    window.run([&] { DestroyWindow(dialog); });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -308,6 +340,7 @@ int main(int argc, char** argv)
     aWriteErrorBoxOpensOnlyOnceItsFileIsFinished();
     aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce();
     aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce();
+    anErrorNoDialogTookIsShownWhenItsEffectIsDeleted();
     std::printf("dialogs while writing: %d failed\n", both::failures);
     return both::failures == 0 ? 0 : 1;
 }
