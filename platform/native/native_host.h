@@ -3,6 +3,7 @@
 // timing, a look at dialog templates, and the AVI writer's settings.
 #pragma once
 
+#include "platform/avi/file_faults.h"
 #include "platform/native/win32_native.h"
 
 // Message boxes. The sink answers in place of the user; the default one
@@ -71,6 +72,13 @@ WIN32_NATIVE_API void NativeHideProcessBarrier(BOOL hidden);
 // Makes every AVIFileOpenA and AVIFileRelease take at least `milliseconds`
 // longer, as replacing or finishing a large file does; 0 for full speed.
 WIN32_NATIVE_API void NativeSlowAviOpensAndReleases(DWORD milliseconds);
+
+// Installs `plan` for the file operations behind AVIFileOpenA (the
+// writer's own FileFaults live in this layer); null removes it.
+WIN32_NATIVE_API void NativeInstallFileFaults(const avi::FaultPlan* plan);
+
+// AVIStreamWrite calls that failed, injected failures included.
+WIN32_NATIVE_API long NativeFailedAviWriteCount();
 
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();
