@@ -36,9 +36,21 @@ target_link_libraries(winhost PRIVATE user32 gdi32 winmm kernel32)
 add_executable(writer_probe host/windows/writer_probe.cpp host/animation.cpp tests/support/fault_sweep.cpp)
 target_link_libraries(writer_probe PRIVATE avifile_shim kernel32)
 
-# The native layer's USER32 claims, checked against the real USER32.
-add_executable(user32_claims tests/platform/user32_claims.cpp)
+# The native layer's USER32 claims, checked against the real USER32, with
+# the plug-in's dialog template.
+add_executable(user32_claims tests/platform/user32_claims.cpp resources/avi_output.rc)
+target_include_directories(user32_claims PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources ${GENERATED_DIR})
 target_link_libraries(user32_claims PRIVATE user32 kernel32)
+
+# The plug-in's own code over our writer, with dialogs made, destroyed or
+# left behind while frames are written, against the real USER32.
+if(AVI_OUTPUT_OWN_WRITER)
+    add_executable(dialogs_while_writing tests/reliability/dialogs_while_writing.cpp resources/avi_output.rc
+        $<TARGET_OBJECTS:plugin_core>)
+    target_include_directories(dialogs_while_writing PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources
+        ${GENERATED_DIR})
+    target_link_libraries(dialogs_while_writing PRIVATE avifile_shim user32 winmm kernel32)
+endif()
 
 # The tests run on this machine and drive these programs under Wine, on an
 # X display (scripts/test-windows provides Xvfb). They are a native program,
@@ -70,5 +82,12 @@ if(AVI_OUTPUT_TESTS)
         add_test(NAME wine.User32Claims COMMAND sh -c "\"$0\" \"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; exit $status"
             ${AVI_OUTPUT_WINE} $<TARGET_FILE:user32_claims> ${CMAKE_CURRENT_BINARY_DIR}/user32_claims.log)
         set_tests_properties(wine.User32Claims PROPERTIES TIMEOUT 300 ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX}")
+        file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/dialogs-while-writing)
+        add_test(NAME wine.DialogsWhileWriting
+            COMMAND sh -c "\"$0\" \"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; rm -f *.avi; exit $status"
+            ${AVI_OUTPUT_WINE} $<TARGET_FILE:dialogs_while_writing> ${CMAKE_CURRENT_BINARY_DIR}/dialogs_while_writing.log)
+        set_tests_properties(wine.DialogsWhileWriting PROPERTIES TIMEOUT 300
+            WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/dialogs-while-writing
+            ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX}")
     endif()
 endif()

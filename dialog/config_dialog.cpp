@@ -112,34 +112,41 @@ void showStatus(AviOutputEffect& effect, HWND window)
     setStatusText(window, text);
 }
 
-// What the frame path posted from another thread. A recording that ended
-// says "save" unless the user has started the next one meanwhile.
-INT_PTR onFrameReport(HWND window, UINT message, WPARAM wParam)
+// An error the frame path left: taken under the lock, so that it is shown
+// once whoever else looks for it, and shown once its file is finished (the
+// render thread finishes it after its post). An effect already gone has
+// finished its files, and shown its error, in its destructor.
+void showWaitingError(HWND window)
 {
+    UnshownError error;
     {
         PinnedEffect effect(window);
-        if (message == kStatusChangedMessage && effect.get())
-            showStatus(*effect.get(), window);
-        if (message == kRecordingEndedMessage && effect.get() && !effect.get()->recording.load())
-            setSaveCaption(window, kCaptionSaveAfterEnd);
-        // The render thread finishes the file after it posts: the box waits
-        // for that, so the file is complete whatever happens while it is open.
-        // An effect already gone has finished its files in its destructor.
-        if ((message == kWriteFailedMessage || message == kLargestFileReachedMessage) && effect.get())
+        if (!effect.get())
+            return;
+        {
+            platform::LockGuard guard(effect.get()->recordingLock);
+            error = effect.get()->takeUnshownErrorLocked();
+        }
+        if (error)
             effect.get()->waitForReleases();
     }
-    showPostedError(window, message, wParam);
-    return TRUE;
+    showUnshownError(window, error);
 }
 
-// A box posted and not yet taken when the dialog goes is shown without
-// owner, never lost. Unbinding first means no further one can come.
-void onDestroy(HWND window)
+// What the frame path posted from another thread. A recording that ended
+// says "save" unless the user has started the next one meanwhile.
+INT_PTR onFrameReport(HWND window, UINT message)
 {
-    unbindDialog(window);
-    MSG pending;
-    while (PeekMessageA(&pending, window, kWriteFailedMessage, kLargestFileReachedMessage, PM_REMOVE))
-        showPostedError(nullptr, pending.message, pending.wParam);
+    if (message == kErrorWaitingMessage) {
+        showWaitingError(window);
+        return TRUE;
+    }
+    PinnedEffect effect(window);
+    if (message == kStatusChangedMessage && effect.get())
+        showStatus(*effect.get(), window);
+    if (message == kRecordingEndedMessage && effect.get() && !effect.get()->recording.load())
+        setSaveCaption(window, kCaptionSaveAfterEnd);
+    return TRUE;
 }
 
 } // namespace
@@ -153,15 +160,16 @@ INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
         initDialog(*reinterpret_cast<AviOutputEffect*>(lParam), window);
         return TRUE;
     case WM_DESTROY:
-        onDestroy(window);
+        // An error still waiting for this dialog stays with the effect, for
+        // its next dialog or the render thread.
+        unbindDialog(window);
         return TRUE;
     case WM_COMMAND:
         return onCommand(window, LOWORD(wParam), HIWORD(wParam));
     case kStatusChangedMessage:
     case kRecordingEndedMessage:
-    case kWriteFailedMessage:
-    case kLargestFileReachedMessage:
-        return onFrameReport(window, message, wParam);
+    case kErrorWaitingMessage:
+        return onFrameReport(window, message);
     default:
         return FALSE;
     }

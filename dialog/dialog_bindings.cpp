@@ -48,9 +48,14 @@ void bindDialog(HWND window, AviOutputEffect* effect)
         else
             bindings().push_back(Binding {window, effect});
     }
-    // A status post meant for an earlier dialog may never be taken.
+    // Under the recording lock, a frame reports either all to the earlier
+    // dialog or all to this one. A status post meant for the earlier one
+    // may never be taken, and nor may an error box: this one takes it.
+    platform::LockGuard guard(effect->recordingLock);
     effect->statusPosted.store(false);
     effect->dialogWindow.store(window);
+    if (effect->unshownError)
+        PostMessageA(window, kErrorWaitingMessage, 0, 0);
 }
 
 void unbindDialog(HWND window)

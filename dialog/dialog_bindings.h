@@ -9,7 +9,10 @@
 
 class AviOutputEffect;
 
-// The window serves the effect from now on, and the effect reports to it.
+// The window serves the effect from now on, and the effect reports to it,
+// starting with an error box the user has not been shown. Takes the
+// effect's recording lock, so a frame being written reports all it did to
+// the earlier dialog or all to this one.
 void bindDialog(HWND window, AviOutputEffect* effect);
 // The window serves nothing more; its effect, if still there, stops
 // reporting to it. Takes the effect's recording lock, so no frame report

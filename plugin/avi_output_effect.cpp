@@ -42,8 +42,16 @@ AviOutputEffect::~AviOutputEffect()
     stopRecording();
     // A recording the frame path or STOP took out on another thread is finished first.
     waitForReleases();
+    UnshownError error;
+    {
+        platform::LockGuard guard(recordingLock);
+        error = takeUnshownErrorLocked();
+    }
     AVIFileExit();
     scratch.release();
+    // An error no dialog took is the user's last word from the effect; the
+    // box runs the host's messages, so nothing of the effect follows it.
+    showUnshownError(nullptr, error);
 }
 
 void AviOutputEffect::stopRecording()

@@ -9,6 +9,7 @@
 #include "platform/ticket_lock.h"
 #include "plugin/effect_base.h"
 #include "recording/scratch_buffer.h"
+#include "recording/user_feedback.h"
 
 #include <atomic>
 #include <cstdint>
@@ -45,6 +46,14 @@ public:
     void releaseRecording(const RecordingHandles& handles);
     // Until no recording taken out is still being released.
     void waitForReleases() const;
+    // The error the user has not been shown, taken so that nobody else
+    // shows it; none when there is none.
+    UnshownError takeUnshownErrorLocked()
+    {
+        const UnshownError taken = unshownError;
+        unshownError = UnshownError();
+        return taken;
+    }
 
     // recording/frame_path.cpp: one frame from the host.
     int renderFrame(HostValue hostArg1, HostValue hostArg2, const uint32_t* framebuffer, HostValue hostArg4, int w,
@@ -105,9 +114,14 @@ public:
     // Recordings taken out and not yet released.
     std::atomic<int> releasesPending {0};
 
-    // A status post to a dialog of another thread is on its way; the
-    // dialog clears it when it takes the post (recording/frame_path.cpp).
+    // A status post to a dialog of another thread is on its way: set with
+    // recordingLock held, cleared by the dialog that takes the post, and
+    // under the lock by a dialog that binds, since a post to an earlier
+    // one may never be taken (recording/frame_path.cpp).
     std::atomic<bool> statusPosted {false};
+    // An error box nobody has taken yet: left by the frame path, taken by
+    // exactly one thread, which shows it once the file is finished.
+    UnshownError unshownError;           // lock
     // Dialog sections working on the effect now, guarded by the dialog's
     // own lock (dialog/dialog_bindings.cpp).
     int dialogPins = 0;

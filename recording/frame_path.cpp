@@ -16,8 +16,8 @@ namespace {
 // delete the effect.
 struct FrameReport {
     bool recordingEnded = false;
-    bool largestFileReached = false;
-    HRESULT writeError = 0;
+    // An error box this thread took from the effect, to show.
+    UnshownError error;
     HWND dialog = nullptr;
     // The status figures, formatted only where they are shown directly: a
     // dialog of another thread reads its own.
@@ -45,7 +45,7 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
     if (!frameFitsInFile(platform::kLargestAviFile, index, count, effect.totalBytes, effect.totalFrames)) {
         report.endedRecording = effect.takeRecordingLocked();
         report.recordingEnded = true;
-        report.largestFileReached = true;
+        effect.unshownError = {UnshownError::Kind::LargestFileReached, 0};
         return;
     }
     const HRESULT result = AVIStreamWrite(effect.aviStream, index, 1, const_cast<void*>(bytes), count, AVIIF_KEYFRAME,
@@ -56,7 +56,7 @@ void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffe
         // frames rendered from the box's loop raise no second box.
         report.endedRecording = effect.takeRecordingLocked();
         report.recordingEnded = true;
-        report.writeError = result;
+        effect.unshownError = {UnshownError::Kind::WriteFailed, result};
     } else {
         // Counted only on success: a system AVIFile need not clear these
         // when a write fails.
@@ -86,8 +86,13 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
         effect.width = w;
         effect.height = h;
     }
-    if (!effect.recording.load(std::memory_order_relaxed))
+    if (!effect.recording.load(std::memory_order_relaxed)) {
+        // An error whose dialog went before it took it (closed, or its
+        // thread ended) is shown here, unless a dialog is there to take it.
+        if (effect.unshownError && !(report.dialog && IsWindow(report.dialog)))
+            report.error = effect.takeUnshownErrorLocked();
         return;
+    }
 
     const uint32_t now = timeGetTime();
     effect.elapsedMs += static_cast<uint32_t>(now - effect.lastTick);
@@ -110,17 +115,20 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
     writeFrameAt(effect, index, framebuffer, report);
 }
 
-// A dialog of another thread hears of the frame by post. A send would wait
-// for that thread's loop, which may itself wait for a lock the host holds
-// around this very call. Posted under the recording lock, so a dialog that
-// lets go of the effect under it (unbindDialog) misses no box; a box whose
-// post fails is shown without owner.
-void postToDialogElsewhere(AviOutputEffect& effect, FrameReport& report)
+// Under the recording lock: the frame's news goes to whoever shows it. A
+// dialog of another thread hears of it by post; a send would wait for that
+// thread's loop, which may itself wait for a lock the host holds around
+// this very call. A dialog that binds meanwhile waits for the lock, so it
+// sees everything this frame did. Otherwise, and when a post fails, this
+// thread shows it once the lock is released.
+void routeReport(AviOutputEffect& effect, FrameReport& report)
 {
-    if (!report.dialog || !(report.recordingEnded || report.showStatus))
+    if (!report.recordingEnded && !report.showStatus)
         return;
-    if (GetWindowThreadProcessId(report.dialog, nullptr) == GetCurrentThreadId())
+    if (!report.dialog || GetWindowThreadProcessId(report.dialog, nullptr) == GetCurrentThreadId()) {
+        report.error = effect.takeUnshownErrorLocked();
         return;
+    }
     const HWND dialog = report.dialog;
     report.dialog = nullptr;
     if (report.recordingEnded)
@@ -129,11 +137,8 @@ void postToDialogElsewhere(AviOutputEffect& effect, FrameReport& report)
         !PostMessageA(dialog, kStatusChangedMessage, 0, 0))
         effect.statusPosted.store(false);
     report.showStatus = false;
-    if (report.writeError != 0 &&
-        PostMessageA(dialog, kWriteFailedMessage, static_cast<WPARAM>(report.writeError), 0))
-        report.writeError = 0;
-    if (report.largestFileReached && PostMessageA(dialog, kLargestFileReachedMessage, 0, 0))
-        report.largestFileReached = false;
+    if (report.recordingEnded && effect.unshownError && !PostMessageA(dialog, kErrorWaitingMessage, 0, 0))
+        report.error = effect.takeUnshownErrorLocked();
 }
 
 // The user-visible part of a frame on the dialog's own thread, or with no
@@ -148,10 +153,7 @@ void reportFrame(const FrameReport& report)
         formatStatusText(status, report.totalFrames, report.expectedFrames, report.totalBytes);
         setStatusText(report.dialog, status);
     }
-    if (report.writeError != 0)
-        showWriteError(report.dialog, report.writeError);
-    if (report.largestFileReached)
-        showError(report.dialog, kLargestFileReachedText);
+    showUnshownError(report.dialog, report.error);
 }
 
 } // namespace
@@ -161,13 +163,16 @@ int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuff
     FrameReport report;
     recordingLock.lock();
     processFrame(*this, framebuffer, w, h, report);
-    postToDialogElsewhere(*this, report);
+    routeReport(*this, report);
     recordingLock.unlock();
-    // From here on the effect may be gone, except while it waits for this
-    // release; the file is finished before the user hears of it here, and a
-    // dialog of another thread waits for this release before its box.
+    // The file is finished before the user hears of it: this thread
+    // finishes its own here, and a box waits for any another thread is
+    // finishing. The box is the last touch of the effect, which the host
+    // may delete from inside it.
     if (report.endedRecording.file)
         releaseRecording(report.endedRecording);
+    if (report.error)
+        waitForReleases();
     reportFrame(report);
     return 0;
 }

@@ -42,10 +42,10 @@ void showWriteError(HWND owner, HRESULT code)
     showError(owner, fallback);
 }
 
-void showPostedError(HWND owner, UINT message, WPARAM wParam)
+void showUnshownError(HWND owner, const UnshownError& error)
 {
-    if (message == kWriteFailedMessage)
-        showWriteError(owner, static_cast<HRESULT>(wParam));
-    else if (message == kLargestFileReachedMessage)
+    if (error.kind == UnshownError::Kind::WriteFailed)
+        showWriteError(owner, error.code);
+    else if (error.kind == UnshownError::Kind::LargestFileReached)
         showError(owner, kLargestFileReachedText);
 }

@@ -9,6 +9,8 @@
 
 #include "platform/win32.h"
 
+#include <cstdint>
+
 // The button's captions. Both spellings of save are the plug-in's own: the
 // dialog says "Save" after the user's STOP, the frame path "save" after a
 // recording that ended by itself (a new frame size, a failed write).
@@ -20,10 +22,20 @@ constexpr char kCaptionStop[] = "STOP";
 constexpr UINT kStatusChangedMessage = WM_APP + 1;
 // The recording ended by itself: the button says "save" unless a new one runs.
 constexpr UINT kRecordingEndedMessage = WM_APP + 2;
-// A write failed with the HRESULT in wParam: the dialog shows the box.
-constexpr UINT kWriteFailedMessage = WM_APP + 3;
-// The file reached the largest size the format allows: the dialog shows the box.
-constexpr UINT kLargestFileReachedMessage = WM_APP + 4;
+// An error waits in the effect for the dialog to take it and show it.
+constexpr UINT kErrorWaitingMessage = WM_APP + 3;
+
+// An error box the user has not been shown yet. It stays with the effect
+// until one thread takes it, and that thread shows it once its file is
+// finished: a message may be lost with its window or its thread, an
+// error may not.
+struct UnshownError {
+    enum class Kind : uint8_t { None, WriteFailed, LargestFileReached };
+    Kind kind = Kind::None;
+    HRESULT code = 0; // the failed write's
+
+    explicit operator bool() const { return kind != Kind::None; }
+};
 
 void setSaveCaption(HWND dialog, const char* caption);
 bool saveButtonSaysStop(HWND dialog);
@@ -35,5 +47,5 @@ void showError(HWND owner, const char* text);
 // A failed write: the system's text for its code, or the code itself where
 // the system has no words for it.
 void showWriteError(HWND owner, HRESULT code);
-// The box a frame-path post asks for; nothing for a message that is none.
-void showPostedError(HWND owner, UINT message, WPARAM wParam);
+// The box for an error the frame path left; nothing for none.
+void showUnshownError(HWND owner, const UnshownError& error);

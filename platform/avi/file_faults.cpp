@@ -47,6 +47,8 @@ bool FileFaults::reservationDisabled() { return active() && plan.noReservation; 
 FaultVerdict FileFaults::judge(FileOperation operation, uint64_t offset, uint64_t end, uint64_t held)
 {
     ++counted;
+    if (plan.beforeCall)
+        plan.beforeCall(operation, counted, plan.context);
     switch (plan.kind) {
     case FaultPlan::Kind::None:
         return {};

@@ -22,6 +22,10 @@ struct FaultPlan {
     uint64_t at = 0;      // counted from 1 over every operation of every file
     int code = 0;         // the system's code the failure reports
     bool noReservation = false; // the file system cannot set blocks aside
+    // Runs before each call is judged, on the thread that makes it, so a
+    // test can act in the middle of a write.
+    void (*beforeCall)(FileOperation operation, uint64_t call, void* context) = nullptr;
+    void* context = nullptr;
 
     // How a process ended by a Kill plan exits.
     static constexpr int kKilledStatus = 9;

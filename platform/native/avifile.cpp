@@ -6,6 +6,7 @@
 // writer's its avi::Failure. Our FormatMessageA (kernel.cpp) turns the
 // first into strerror's text and the second into describeFailure's.
 #include "platform/avi/avifile_core.h"
+#include "platform/avi/file_faults.h"
 #include "platform/native/error_codes.h"
 #include "platform/native/native_host.h"
 
@@ -33,6 +34,7 @@ bool injectedFailure(const char* operation, HRESULT& code)
 }
 
 std::atomic<DWORD> writeDelayUs {0};
+std::atomic<long> failedWrites {0};
 std::atomic<DWORD> openAndReleaseDelayMs {0};
 
 void delayOpenOrRelease()
@@ -42,6 +44,16 @@ void delayOpenOrRelease()
 }
 
 } // namespace
+
+WIN32_NATIVE_API void NativeInstallFileFaults(const avi::FaultPlan* plan)
+{
+    if (plan)
+        avi::FileFaults::install(*plan);
+    else
+        avi::FileFaults::remove();
+}
+
+WIN32_NATIVE_API long NativeFailedAviWriteCount() { return failedWrites.load(std::memory_order_relaxed); }
 
 WIN32_NATIVE_API int NativeOpenAviFileCount() { return avifile::openFileCount(); }
 
@@ -115,15 +127,18 @@ WIN32_NATIVE_API HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, LP
 WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer, LONG bufferSize,
                                         DWORD flags, LONG* samplesWritten, LONG* bytesWritten)
 {
-    HRESULT injected = 0;
+    HRESULT result = 0;
     // A failed write leaves the counts as they were: the system's need not
     // clear them either.
-    if (stream && injectedFailure("AVIStreamWrite", injected))
-        return injected;
-    if (const DWORD delay = writeDelayUs.load(std::memory_order_relaxed))
-        std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    return native::toHresult(avifile::write(stream, start, samples, buffer, bufferSize, (flags & AVIIF_KEYFRAME) != 0,
-                                            samplesWritten, bytesWritten));
+    if (!stream || !injectedFailure("AVIStreamWrite", result)) {
+        if (const DWORD delay = writeDelayUs.load(std::memory_order_relaxed))
+            std::this_thread::sleep_for(std::chrono::microseconds(delay));
+        result = native::toHresult(avifile::write(stream, start, samples, buffer, bufferSize,
+                                                  (flags & AVIIF_KEYFRAME) != 0, samplesWritten, bytesWritten));
+    }
+    if (result != 0)
+        failedWrites.fetch_add(1, std::memory_order_relaxed);
+    return result;
 }
 
 WIN32_NATIVE_API HRESULT AviStreamKeepCurrent(PAVISTREAM stream)

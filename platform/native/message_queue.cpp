@@ -42,6 +42,7 @@ struct SentMessage {
 
 struct ThreadQueue {
     std::deque<SentMessage*> sent;
+    std::deque<HWND> destroyedElsewhere; // windows of this thread that another destroyed, freed here
     std::deque<MSG> posted;
     std::vector<Timer> timers;
     bool quit = false;
@@ -72,6 +73,14 @@ UINT_PTR lastThreadTimerId = 0x7F00;
 
 // With the queue lock held; references stay valid as queues are added.
 ThreadQueue& queueOf(DWORD thread) { return queues()[thread]; }
+
+// The calling thread's queue, which goes when the thread ends, as on
+// Windows, whether it ever made a window or not. With the queue lock held.
+ThreadQueue& ownQueue()
+{
+    native::endWithThread();
+    return queueOf(GetCurrentThreadId());
+}
 
 DWORD tickNow()
 {
@@ -129,11 +138,20 @@ void answer(SentMessage& sent, LRESULT result)
     queueOf(sent.sender).changed.notify_all();
 }
 
-// Runs the messages other threads sent to this one, with the queue lock
-// released around each, since a procedure may send or post in turn.
+// Runs the messages other threads sent to this one, then frees the windows
+// they destroyed, with the queue lock released around each, since a
+// procedure may send or post in turn, and freeing takes the window lock.
 void answerSentMessages(std::unique_lock<std::mutex>& lock, ThreadQueue& queue)
 {
-    while (!queue.sent.empty()) {
+    while (!queue.sent.empty() || !queue.destroyedElsewhere.empty()) {
+        if (queue.sent.empty()) {
+            const HWND window = queue.destroyedElsewhere.front();
+            queue.destroyedElsewhere.pop_front();
+            lock.unlock();
+            native::freeWindow(window);
+            lock.lock();
+            continue;
+        }
         SentMessage& sent = *queue.sent.front();
         queue.sent.pop_front();
         lock.unlock();
@@ -158,7 +176,7 @@ Clock::time_point nextTimerDue(const ThreadQueue& queue, const Filter& filter)
 bool takeMessage(const Filter& filter, Clock::time_point deadline, MSG& out)
 {
     std::unique_lock<std::mutex> lock(queueLock);
-    ThreadQueue& queue = queueOf(GetCurrentThreadId());
+    ThreadQueue& queue = ownQueue();
     for (;;) {
         answerSentMessages(lock, queue);
         if (nextMessage(queue, filter, true, out))
@@ -198,7 +216,7 @@ Result changeQueueOf(HWND window, Result failed, Change change)
     if (!thread)
         return failed;
     std::lock_guard<std::mutex> guard(queueLock);
-    return change(queueOf(thread));
+    return change(window ? queueOf(thread) : ownQueue());
 }
 
 } // namespace
@@ -221,6 +239,14 @@ void native::forgetWindowMessages(HWND window, DWORD thread)
         answer(**sent, 0);
         sent = queue.sent.erase(sent);
     }
+}
+
+void native::freeWhenItsThreadTakesMessages(HWND window, DWORD thread)
+{
+    std::lock_guard<std::mutex> guard(queueLock);
+    ThreadQueue& queue = queueOf(thread);
+    queue.destroyedElsewhere.push_back(window);
+    queue.changed.notify_all();
 }
 
 void native::forgetThreadQueue(DWORD thread)
@@ -250,7 +276,7 @@ LRESULT native::sendToWindowThread(HWND window, UINT message, WPARAM wParam, LPA
     owner.sent.push_back(&sent);
     owner.changed.notify_all();
     windows.unlock();
-    ThreadQueue& own = queueOf(self);
+    ThreadQueue& own = ownQueue();
     for (;;) {
         answerSentMessages(lock, own);
         if (sent.answered)
@@ -276,7 +302,7 @@ WIN32_NATIVE_API BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPA
 WIN32_NATIVE_API void PostQuitMessage(int exitCode)
 {
     std::lock_guard<std::mutex> guard(queueLock);
-    ThreadQueue& queue = queueOf(GetCurrentThreadId());
+    ThreadQueue& queue = ownQueue();
     queue.quit = true;
     queue.exitCode = exitCode;
     queue.changed.notify_all();
@@ -297,12 +323,18 @@ WIN32_NATIVE_API BOOL PeekMessageA(MSG* message, HWND window, UINT first, UINT l
     if (!message)
         return FALSE;
     std::unique_lock<std::mutex> lock(queueLock);
-    ThreadQueue& queue = queueOf(GetCurrentThreadId());
+    ThreadQueue& queue = ownQueue();
     answerSentMessages(lock, queue);
     return nextMessage(queue, Filter {window, first, last}, (remove & PM_REMOVE) != 0, *message);
 }
 
 WIN32_NATIVE_API BOOL TranslateMessage(const MSG*) { return FALSE; }
+
+WIN32_NATIVE_API int NativeMessageQueueCount()
+{
+    std::lock_guard<std::mutex> guard(queueLock);
+    return static_cast<int>(queues().size());
+}
 
 // A WM_TIMER that names a procedure goes to it, with the window or not.
 WIN32_NATIVE_API LRESULT DispatchMessageA(const MSG* message)
@@ -315,8 +347,11 @@ WIN32_NATIVE_API LRESULT DispatchMessageA(const MSG* message)
     }
     if (!message->hwnd)
         return 0;
-    if (!IsWindow(message->hwnd)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    // Another thread's window is not this thread's to call.
+    const DWORD thread = GetWindowThreadProcessId(message->hwnd, nullptr);
+    if (thread != GetCurrentThreadId()) {
+        if (thread)
+            SetLastError(ERROR_MESSAGE_SYNC_ONLY);
         return 0;
     }
     return native::callWindowProcedure(message->hwnd, message->message, message->wParam, message->lParam);

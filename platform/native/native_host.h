@@ -3,6 +3,7 @@
 // timing, a look at dialog templates, and the AVI writer's settings.
 #pragma once
 
+#include "platform/avi/file_faults.h"
 #include "platform/native/win32_native.h"
 
 // Message boxes. The sink answers in place of the user; the default one
@@ -16,6 +17,11 @@
 // WM_QUIT arrives (which it posts again for the caller's loop).
 typedef int (*NativeMessageBoxSink)(void* context, HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 WIN32_NATIVE_API void NativeSetMessageBoxSink(NativeMessageBoxSink sink, void* context);
+
+// The message queues the native layer holds: one for each thread that has
+// used one (made a window, posted, peeked, sent across threads, set a
+// timer) and not yet ended.
+WIN32_NATIVE_API int NativeMessageQueueCount();
 
 // The millisecond tick. With the virtual clock, timeGetTime() returns a
 // value that only the caller moves; it wraps like the real one.
@@ -66,6 +72,13 @@ WIN32_NATIVE_API void NativeHideProcessBarrier(BOOL hidden);
 // Makes every AVIFileOpenA and AVIFileRelease take at least `milliseconds`
 // longer, as replacing or finishing a large file does; 0 for full speed.
 WIN32_NATIVE_API void NativeSlowAviOpensAndReleases(DWORD milliseconds);
+
+// Installs `plan` for the file operations behind AVIFileOpenA (the
+// writer's own FileFaults live in this layer); null removes it.
+WIN32_NATIVE_API void NativeInstallFileFaults(const avi::FaultPlan* plan);
+
+// AVIStreamWrite calls that failed, injected failures included.
+WIN32_NATIVE_API long NativeFailedAviWriteCount();
 
 // AVI files opened and not yet released by every reference.
 WIN32_NATIVE_API int NativeOpenAviFileCount();

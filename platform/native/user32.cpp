@@ -5,10 +5,10 @@
 // their own.
 //
 // Handles are never reused, so a destroyed window's handle stays invalid.
-// Procedures are called on the window's thread with no lock held, so they
-// may call back into this layer, destroying windows included; a call that
-// is a send on Windows waits, from another thread, until the window's
-// thread takes its messages.
+// Procedures are called only on the window's thread, with no lock held,
+// so they may call back into this layer, destroying windows included; a
+// call that is a send on Windows waits, from another thread, until the
+// window's thread takes its messages.
 #include "platform/native/dialog_template.h"
 #include "platform/native/native_host.h"
 #include "platform/native/resources.h"
@@ -54,6 +54,7 @@ bool isAutoCheckBox(const Window& window)
     return window.className == "Button" && (window.style & BS_TYPEMASK) == BS_AUTOCHECKBOX;
 }
 
+// A control's notification is a send to its parent.
 void notifyParent(HWND control, WORD code)
 {
     HWND parent = nullptr;
@@ -67,7 +68,7 @@ void notifyParent(HWND control, WORD code)
         id = window->id;
     }
     if (parent)
-        native::callWindowProcedure(parent, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
+        SendMessageA(parent, WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(control));
 }
 
 int copyText(const std::string& text, LPSTR buffer, int size)
@@ -152,7 +153,7 @@ HWND native::addWindow(Window window)
     nextHandle += 4;
     const HWND handle = reinterpret_cast<HWND>(nextHandle);
     window.thread = GetCurrentThreadId();
-    threadWindows.thread = window.thread;
+    endWithThread();
     if (Window* parent = findWindow(window.parent))
         parent->children.push_back(handle);
     windows().emplace(nextHandle, std::move(window));
@@ -174,6 +175,24 @@ LRESULT native::callWindowProcedure(HWND window, UINT message, WPARAM wParam, LP
         return windowProc(window, message, wParam, lParam);
     return dialogProc ? dialogProc(window, message, wParam, lParam) : 0;
 }
+
+void native::tellParent(HWND window, WORD event)
+{
+    HWND parent = nullptr;
+    int id = 0;
+    {
+        std::lock_guard<std::recursive_mutex> guard(windowLock());
+        const Window* found = findWindow(window);
+        if (!found || found->destroying || !found->child || (found->exStyle & WS_EX_NOPARENTNOTIFY))
+            return;
+        parent = found->parent;
+        id = found->id;
+    }
+    if (parent)
+        SendMessageA(parent, WM_PARENTNOTIFY, MAKEWPARAM(event, id), reinterpret_cast<LPARAM>(window));
+}
+
+void native::endWithThread() { threadWindows.thread = GetCurrentThreadId(); }
 
 HWND native::addOwnedPopup(HWND owner, const char* className, const char* text)
 {
@@ -207,6 +226,7 @@ WIN32_NATIVE_API HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName
         window.child = parent && (dialogTemplate.style & WS_CHILD);
         window.className = "#32770";
         window.style = dialogTemplate.style;
+        window.exStyle = dialogTemplate.extendedStyle;
         window.dialogUnits = dialogTemplate.rect;
         window.text = dialogTemplate.title;
         window.dialogProc = dialogProc;
@@ -217,47 +237,76 @@ WIN32_NATIVE_API HWND CreateDialogParamA(HINSTANCE instance, LPCSTR templateName
             child.child = true;
             child.className = control.className;
             child.style = control.style;
+            child.exStyle = control.extendedStyle | WS_EX_NOPARENTNOTIFY;
             child.id = control.id;
             child.dialogUnits = control.rect;
             child.text = control.text;
             native::addWindow(child);
         }
     }
+    native::tellParent(dialog, WM_CREATE);
     native::callWindowProcedure(dialog, WM_INITDIALOG, 0, initParam);
     return dialog;
 }
 
-// As on Windows: WM_DESTROY goes to the window, then to its children,
-// while every handle among them still works; then they all go, with their
-// posted messages and timers. Only the thread that made a window may
-// destroy it. A DestroyWindow of a window already on its way (from a
-// procedure answering WM_DESTROY) does nothing more.
+namespace {
+
+// Only the thread that made a window may destroy it; false, with the error
+// set, for any other and for a handle that is not a window.
+bool mayDestroy(HWND window)
+{
+    std::lock_guard<std::recursive_mutex> guard(native::windowLock());
+    const Window* target = windowOrError(window);
+    if (target && target->thread != GetCurrentThreadId()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    return target != nullptr;
+}
+
+} // namespace
+
+// As on Windows: a child window tells its parent first. Then WM_DESTROY
+// goes to the window, then to its children, while every handle among them
+// still works, each on its own thread: to a child another thread made it
+// is a send, which waits for that thread. Then they go, with their posted
+// messages and timers: this thread's at once, another thread's when that
+// thread next takes its messages. A DestroyWindow of a window already on
+// its way (from a procedure answering WM_DESTROY) does nothing more.
 WIN32_NATIVE_API BOOL DestroyWindow(HWND window)
 {
+    if (!mayDestroy(window))
+        return FALSE;
+    native::tellParent(window, WM_DESTROY);
     std::vector<HWND> tree;
     {
         std::lock_guard<std::recursive_mutex> guard(native::windowLock());
-        Window* target = windowOrError(window);
-        if (!target)
-            return FALSE;
-        if (target->thread != GetCurrentThreadId()) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
-        if (target->destroying)
+        Window* target = findWindow(window);
+        if (!target || target->destroying)
             return TRUE;
         unlinkFromParent(window, target->parent);
         collectForDestruction(window, tree);
     }
     for (HWND each : tree)
-        native::callWindowProcedure(each, WM_DESTROY, 0, 0);
+        native::sendToWindowThread(each, WM_DESTROY, 0, 0, native::callWindowProcedure);
     std::lock_guard<std::recursive_mutex> guard(native::windowLock());
     for (HWND each : tree) {
-        if (const Window* gone = findWindow(each))
-            native::forgetWindowMessages(each, gone->thread);
-        windows().erase(reinterpret_cast<uintptr_t>(each));
+        const Window* gone = findWindow(each);
+        if (gone && gone->thread != GetCurrentThreadId())
+            native::freeWhenItsThreadTakesMessages(each, gone->thread);
+        else
+            native::freeWindow(each);
     }
     return TRUE;
+}
+
+void native::freeWindow(HWND window)
+{
+    std::lock_guard<std::recursive_mutex> guard(windowLock());
+    if (const Window* gone = findWindow(window)) {
+        forgetWindowMessages(window, gone->thread);
+        windows().erase(reinterpret_cast<uintptr_t>(window));
+    }
 }
 
 void native::endThreadWindows(DWORD thread)

@@ -56,8 +56,9 @@ WIN32_NATIVE_API BOOL UnregisterClassA(LPCSTR className, HINSTANCE)
     return TRUE;
 }
 
-// WM_CREATE is the only creation message sent; a procedure that answers it
-// with -1 gets no window.
+// WM_CREATE is the only creation message sent, and then WM_PARENTNOTIFY
+// to a child's parent; a procedure that answers WM_CREATE with -1 gets no
+// window.
 WIN32_NATIVE_API HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                                       int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
@@ -78,6 +79,7 @@ WIN32_NATIVE_API HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR wi
         record.child = (style & WS_CHILD) != 0;
         record.className = found->first;
         record.style = style;
+        record.exStyle = exStyle;
         record.id = record.child ? static_cast<int>(reinterpret_cast<intptr_t>(menu)) : 0;
         record.text = windowName ? windowName : "";
         record.windowProc = found->second.procedure;
@@ -90,6 +92,7 @@ WIN32_NATIVE_API HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR wi
             DestroyWindow(window);
         return nullptr;
     }
+    native::tellParent(window, WM_CREATE);
     return window;
 }
 

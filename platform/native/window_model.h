@@ -18,6 +18,7 @@ struct Window {
     DWORD thread = 0;      // the thread that created it
     std::string className;
     DWORD style = 0;
+    DWORD exStyle = 0;
     int id = 0;
     RECT dialogUnits {};
     std::string text;
@@ -40,10 +41,26 @@ HWND addWindow(Window window);
 // held. 0 when the window has neither or is gone.
 LRESULT callWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// A child window tells its parent that it was made (WM_CREATE) or is
+// being destroyed (WM_DESTROY) with WM_PARENTNOTIFY, unless it carries
+// WS_EX_NOPARENTNOTIFY, as the dialog manager's controls do; a window
+// already being destroyed tells nothing more. A send: from another thread
+// it waits for the parent's. With no lock held.
+void tellParent(HWND window, WORD event);
+
 // Drops a destroyed window's posted messages and timers from its thread's
 // queue, as DestroyWindow does on Windows, and answers 0 to whoever is
 // still waiting in a send to it. With the window lock held.
 void forgetWindowMessages(HWND window, DWORD thread);
+
+// A destroyed window goes, with its posted messages and timers. With no
+// lock held, or the window lock.
+void freeWindow(HWND window);
+
+// A window of `thread` that another thread destroyed goes when `thread`
+// next takes or waits for messages, before anything is returned, as with
+// Wine's USER32: it is a window until then. With the window lock held.
+void freeWhenItsThreadTakesMessages(HWND window, DWORD thread);
 
 // Frees the windows of a thread that ends, as Windows does: none is told,
 // since the thread can take no message any more; windows of other threads
@@ -51,6 +68,10 @@ void forgetWindowMessages(HWND window, DWORD thread);
 // the thread's queue goes too.
 void endThreadWindows(DWORD thread);
 void forgetThreadQueue(DWORD thread);
+
+// Has the calling thread's windows and queue freed when it ends; called
+// when it first makes either.
+void endWithThread();
 
 // What a message sent to a window does, run on the window's thread.
 using Delivery = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 TEST(NativeUser32, WithWindowsTimingSleepOneLastsAWholeTick)
 {
@@ -42,4 +43,19 @@ TEST(NativeUser32, AChildDestroyingItsParentFromWmDestroyLeavesBothGone)
     EXPECT_FALSE(IsWindow(parent));
     EXPECT_FALSE(IsWindow(child));
     UnregisterClassA("DestroysItsParent", nullptr);
+}
+
+// Windows frees a thread's message queue when the thread ends, whether it
+// made a window or only used the queue.
+TEST(NativeUser32, AThreadThatMadeNoWindowTakesItsMessageQueueWithIt)
+{
+    const int before = NativeMessageQueueCount();
+    std::thread([before] {
+        EXPECT_TRUE(PostMessageA(nullptr, WM_APP, 0, 0));
+        MSG message;
+        EXPECT_TRUE(PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_NE(SetTimer(nullptr, 0, 10, nullptr), 0u);
+        EXPECT_EQ(NativeMessageQueueCount(), before + 1);
+    }).join();
+    EXPECT_EQ(NativeMessageQueueCount(), before);
 }

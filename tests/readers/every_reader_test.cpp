@@ -34,18 +34,12 @@ struct Recorded {
 Recorded record(const TempDir& dir, const Sample& sample)
 {
     Recorded recorded {dir.file(std::string(sample.name) + ".avi")};
-    std::string command = shellQuote(hostPath()) + " record " + shellQuote(pluginPath()) + " --out " +
-                          shellQuote(recorded.path) + " --size " + std::to_string(sample.width) + "x" +
-                          std::to_string(sample.height) + " --host-fps " + std::to_string(sample.hostFps) +
-                          " --seconds 4 --virtual-clock" + (sample.raw ? " --raw" : "");
+    std::string options = "--size " + std::to_string(sample.width) + "x" + std::to_string(sample.height) +
+                          " --host-fps " + std::to_string(sample.hostFps) + " --seconds 4" +
+                          (sample.raw ? " --raw" : "");
     if (*sample.segmentSize)
-        command += std::string(" --segment-size ") + sample.segmentSize;
-    std::string output;
-    if (runCommand(command + " 2>&1", &output) != 0)
-        return recorded;
-    const size_t status = output.find("status: ");
-    if (status != std::string::npos)
-        recorded.frames = std::atoi(output.c_str() + status + 8);
+        options += std::string(" --segment-size ") + sample.segmentSize;
+    recorded.frames = recordWithStandInHost(recorded.path, options);
     return recorded;
 }
 

@@ -123,38 +123,6 @@ TEST_F(HostLock, DeletingTheEffectOnTheRenderThreadWhileItsDialogIsTypedIntoIsSa
     EXPECT_TRUE(boxes.boxes().empty());
 }
 
-// The render thread posts the box for a failed write to the dialog's
-// thread; the dialog goes before that thread takes it.
-TEST_F(HostLock, AWriteErrorForADialogDestroyedBeforeItTookItIsShownWithoutOwner)
-{
-    HostFrame frame(24, 16);
-    HWND dialog = startRecording("lost.avi", frame);
-    renderAfter(40, frame);
-
-    std::atomic<bool> busy {false};
-    std::atomic<bool> failed {false};
-    std::thread user([&] {
-        windowThread.run([&] {
-            busy = true;
-            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!failed.load() && std::chrono::steady_clock::now() < giveUp)
-                std::this_thread::yield();
-            DestroyWindow(dialog);
-        });
-    });
-    while (!busy.load())
-        std::this_thread::yield();
-    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
-    renderAfter(40, frame);
-    failed = true;
-    user.join();
-    const auto shown = boxes.boxes();
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].caption, "error");
-    EXPECT_EQ(shown[0].owner, nullptr);
-    EXPECT_EQ(probePackets(dir.file("lost.avi")).size(), 1u);
-}
-
 // A host's window thread that ends takes the dialog with it, unannounced,
 // while the render thread records on: the recording goes on, its write
 // error is shown without an owner, and a dialog opened later shows how the

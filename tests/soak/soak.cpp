@@ -1,16 +1,19 @@
 // A randomised host, reproducible from its seed, in one of two shapes.
 // With two threads, a render thread renders frames of random sizes at
-// random intervals into two effect slots while the dialog thread works
+// random intervals into two effect slots while the window thread works
 // the dialogs as a restless user would (Save, STOP, rates, names, RAW,
-// help, dialogs opened and destroyed, presets, effects deleted and made
-// anew). The host holds a lock of its own around every renderFrame and
-// takes it on the dialog thread now and then; its render thread deletes
-// effects too, as when it loads a preset, whatever the dialog is doing. With one thread, the host renders from a timer of its own window,
-// writes fail now and then, and the user answers error boxes late and
-// works the dialogs from inside them, as a box's modal loop lets them, up
-// to deleting the effect whose box is open. At the end every file a
+// help, dialogs opened and destroyed, a new one before or after the old,
+// presets, effects deleted and made anew), and now and then ends with its
+// dialogs open. The host holds a lock of its own around every renderFrame
+// and takes it on the window thread now and then; its render thread
+// deletes effects too, as when it loads a preset, whatever the dialog is
+// doing. With one thread, the host renders from a timer of its own window
+// and the user answers error boxes late and works the dialogs from inside
+// them, as a box's modal loop lets them, up to deleting the effect whose
+// box is open. In both, writes fail now and then. At the end every file a
 // recording closed must decode and hold exactly the frames its status text
-// counted, save one that two effects recorded into at once.
+// counted, save one that two effects recorded into at once, and every
+// failed write must have had exactly one box.
 #include "host/animation.h"
 #include "host/dialog_driver.h"
 #include "platform/native/native_host.h"
@@ -53,14 +56,46 @@ struct Slot {
 };
 
 std::atomic<long> boxesShown {0};
+std::atomic<long> writeErrorBoxes {0};
 
-int answerAtOnce(void*, HWND, LPCSTR, LPCSTR, UINT)
+// What a Save that fails says; every other error box is a failed write's.
+const char* const kStartFailures[] = {"cannot create file", "cannot create stream", "cannot set stream format",
+                                      "no frame rendered yet", "cannot record frames of this size",
+                                      "the frame size changed while the file was made", "not enough memory to record"};
+
+// The user pressed OK on this box.
+void answered(LPCSTR text, LPCSTR caption)
 {
     boxesShown.fetch_add(1);
+    if (std::strcmp(caption, "error") != 0)
+        return;
+    for (const char* failure : kStartFailures) {
+        if (std::strcmp(text, failure) == 0)
+            return;
+    }
+    writeErrorBoxes.fetch_add(1);
+}
+
+int answerAtOnce(void*, HWND, LPCSTR text, LPCSTR caption, UINT)
+{
+    answered(text, caption);
     return IDOK;
 }
 
 constexpr UINT_PTR kRenderTimer = 1;
+
+std::string withoutLinesContaining(const std::string& text, const std::string& part)
+{
+    std::string kept;
+    for (size_t from = 0; from < text.size();) {
+        const size_t end = std::min(text.find('\n', from), text.size() - 1) + 1;
+        const std::string line = text.substr(from, end - from);
+        if (line.find(part) == std::string::npos)
+            kept += line;
+        from = end;
+    }
+    return kept;
+}
 
 class Soak {
 public:
@@ -87,36 +122,55 @@ public:
         else
             runOnOneThread(end);
 
+        // An effect's last error box, if no dialog took it, comes from its
+        // destructor: the user answers it, and does nothing more.
+        NativeSetMessageBoxSink(answerAtOnce, nullptr);
         for (Slot& slot : slots_) {
             finishRecording(*slot.effect);
             if (slot.dialog)
                 DestroyWindow(slot.dialog);
             slot.effect.reset();
         }
+        // Every failed write has had its box once: the effects are gone,
+        // and with them any error no dialog took.
+        const long failedWrites = NativeFailedAviWriteCount();
         NativeSetMessageBoxSink(nullptr, nullptr);
         NativeUseRealClock();
-        return verify();
+        int failures = verify();
+        if (writeErrorBoxes.load() != failedWrites) {
+            std::fprintf(stderr, "soak: %ld writes failed, %ld boxes said so\n", failedWrites, writeErrorBoxes.load());
+            ++failures;
+        }
+        return failures;
     }
 
 private:
     int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
     int renderPick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(renderRandom_); }
 
+    // The host's window thread works the dialogs; now and then it ends with
+    // them open, and whatever was posted to them goes with it, error boxes
+    // included. The next window thread opens dialogs anew. Writes take a
+    // little while, so that dialogs come and go in the middle of one.
     void runOnTwoThreads(std::chrono::steady_clock::time_point end)
     {
-        std::thread renderer([this] {
-            renderLoop();
-            renderStopped_ = true;
-        });
+        NativeSlowAviWrites(100);
+        std::thread renderer([this] { renderLoop(); });
         while (std::chrono::steady_clock::now() < end) {
-            dialogOperation();
-            ++operations_;
+            std::thread window([&] {
+                while (std::chrono::steady_clock::now() < end && pick(500) != 0) {
+                    dialogOperation();
+                    ++operations_;
+                }
+            });
+            window.join();
+            for (Slot& slot : slots_)
+                slot.dialog = nullptr;
+            ++windowThreadsEnded_;
         }
         done_ = true;
-        // The render thread may be waiting in a send to a dialog of this one.
-        while (!renderStopped_.load())
-            pumpMessagesFor(std::chrono::milliseconds(1));
         renderer.join();
+        NativeSlowAviWrites(0);
     }
 
     // The host's window renders on every tick of its timer; between the
@@ -186,6 +240,8 @@ private:
             Slot& slot = slots_[renderPick(kSlots)];
             {
                 std::lock_guard<std::mutex> guard(hostLock_);
+                if (renderPick(400) == 0)
+                    NativeFailNextAviCall("AVIStreamWrite", NativeErrorFromErrno(ENOSPC));
                 renderOnce(slot, pixels);
                 if (renderPick(2000) == 0)
                     replaceEffect(slot);
@@ -213,7 +269,7 @@ private:
     // so it stays open for a few turns of the loop; meanwhile the user may
     // do anything, the host's timer renders on, and either may raise
     // another box inside this one.
-    static int answerLate(void* context, HWND, LPCSTR, LPCSTR, UINT)
+    static int answerLate(void* context, HWND, LPCSTR text, LPCSTR caption, UINT)
     {
         auto* soak = static_cast<Soak*>(context);
         if (soak->pick(8) != 0) {
@@ -223,7 +279,7 @@ private:
             }
             return 0;
         }
-        boxesShown.fetch_add(1);
+        answered(text, caption);
         return IDOK;
     }
 
@@ -342,11 +398,28 @@ private:
             slot.dialogGeneration = slot.generation;
             return;
         }
-        switch (pick(16)) {
+        switch (pick(18)) {
         case 0:
             DestroyWindow(slot.dialog);
             slot.dialog = nullptr;
             break;
+        case 12:
+        case 13: {
+            // The host opens a new dialog for the effect, before or after it
+            // closes the old one.
+            const bool newFirst = pick(2) == 0;
+            if (!newFirst)
+                DestroyWindow(slot.dialog);
+            HWND old = slot.dialog;
+            {
+                std::lock_guard<std::mutex> guard(hostLock_);
+                slot.dialog = slot.effect->createConfigDialog(moduleInstance, nullptr);
+                slot.dialogGeneration = slot.generation;
+            }
+            if (newFirst)
+                DestroyWindow(old);
+            break;
+        }
         case 1:
             typeInto(slot.dialog, IDC_FRAMERATE, kRates[pick(10)]);
             break;
@@ -415,6 +488,10 @@ private:
                                           "stream=nb_read_frames -of csv=p=0 " +
                                               shellQuote(path) + " 2>&1",
                                           &report);
+            // ffmpeg ignores a declared start more than an hour in (the
+            // first frame came that long after Save) and says so; it still
+            // reads every frame.
+            report = withoutLinesContaining(report, "crazy start time");
             // A file without frames has nothing to count.
             const bool empty = report == "N/A\n";
             const int decoded = empty ? 0 : std::atoi(report.c_str());
@@ -425,13 +502,14 @@ private:
             }
             frames += counted;
         }
-        std::printf("soak (%s): %ld dialog operations (%ld inside boxes), %ld frames rendered, %ld effects deleted, "
-                    "%zu recordings closed holding %ld frames, %ld message boxes, "
+        std::printf("soak (%s): %ld dialog operations (%ld inside boxes), %ld window threads ended, "
+                    "%ld frames rendered, %ld effects deleted, "
+                    "%zu recordings closed holding %ld frames, %ld message boxes (%ld for failed writes), "
                     "%zu files left unchecked (recorded into at once, raced a deletion, or the default file), "
                     "%d mismatches\n",
                     shape_ == HostShape::OneThread ? "one thread, timer" : "two threads", operations_,
-                    operationsInBoxes_, frames_.load(), replaced_, counted_.size(), frames, boxesShown.load(),
-                    unchecked, failures);
+                    operationsInBoxes_, windowThreadsEnded_, frames_.load(), replaced_, counted_.size(), frames,
+                    boxesShown.load(), writeErrorBoxes.load(), unchecked, failures);
         return failures == 0 ? 0 : 1;
     }
 
@@ -445,7 +523,6 @@ private:
     long operationsInBoxes_ = 0;
     std::mutex hostLock_; // around every renderFrame, and the slots' effects
     std::atomic<bool> done_ {false};
-    std::atomic<bool> renderStopped_ {false};
     std::atomic<long> frames_ {0};
     long operations_ = 0;
     int names_ = 0;
@@ -455,6 +532,7 @@ private:
     // deletion of its effect.
     std::set<std::string> unchecked_;
     long replaced_ = 0;
+    long windowThreadsEnded_ = 0;
 };
 
 } // namespace

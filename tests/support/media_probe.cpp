@@ -72,19 +72,27 @@ bool probeStream(const std::string& file, ProbedStream& stream)
 {
     std::string text;
     if (runCommand("ffprobe -v error -select_streams v:0 -show_entries "
-                   "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_frames,duration -of default=nw=1 " +
+                   "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_frames,duration,start_time,"
+                   "color_space,color_range,color_primaries,color_transfer:format=duration " +
                        shellQuote(file),
                    &text) != 0)
         return false;
     std::istringstream lines(text);
     std::string line;
+    bool inFormat = false; // the container's section, after the stream's
     while (std::getline(lines, line)) {
+        if (line == "[FORMAT]")
+            inFormat = true;
         const size_t equals = line.find('=');
         if (equals == std::string::npos)
             continue;
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
-        if (key == "codec_name")
+        const bool known = value != "N/A";
+        if (inFormat) {
+            if (key == "duration" && known)
+                stream.fileDuration = std::atof(value.c_str());
+        } else if (key == "codec_name")
             stream.codec = value;
         else if (key == "pix_fmt")
             stream.pixelFormat = value;
@@ -94,10 +102,20 @@ bool probeStream(const std::string& file, ProbedStream& stream)
             stream.height = std::atoi(value.c_str());
         else if (key == "r_frame_rate")
             stream.frameRate = value;
-        else if (key == "nb_frames" && value != "N/A")
+        else if (key == "nb_frames" && known)
             stream.frameCount = std::atoll(value.c_str());
-        else if (key == "duration" && value != "N/A")
+        else if (key == "duration" && known)
             stream.duration = std::atof(value.c_str());
+        else if (key == "start_time" && known)
+            stream.startTime = std::atof(value.c_str());
+        else if (key == "color_space")
+            stream.colourMatrix = value;
+        else if (key == "color_range")
+            stream.colourRange = value;
+        else if (key == "color_primaries")
+            stream.colourPrimaries = value;
+        else if (key == "color_transfer")
+            stream.colourTransfer = value;
     }
     return !stream.codec.empty();
 }
@@ -177,13 +195,14 @@ std::vector<uint8_t> decodedHostPicture(const std::vector<uint32_t>& pixels, boo
 }
 
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
-                                               int height, std::string* errors)
+                                               int height, std::string* errors, const std::string& filter)
 {
     const size_t bytesPerPixel = pixelFormat == "bgra" ? 4 : 3;
     const size_t frameBytes = bytesPerPixel * static_cast<size_t>(width) * static_cast<size_t>(height);
     std::string raw;
     const std::string errorFile = file + ".ffmpeg-errors";
-    const int status = runCommand("ffmpeg -nostdin -v error -i " + shellQuote(file) +
+    const std::string filtered = filter.empty() ? "" : " -vf " + shellQuote(filter);
+    const int status = runCommand("ffmpeg -nostdin -v error -i " + shellQuote(file) + filtered +
                                       " -f rawvideo -pix_fmt " + pixelFormat + " -fps_mode passthrough -enc_time_base -1 - 2>" +
                                       shellQuote(errorFile),
                                   &raw);

@@ -14,6 +14,13 @@ struct ProbedStream {
     std::string frameRate;   // as "25/1"
     int64_t frameCount = -1; // the header's nb_frames, -1 when absent
     double duration = -1;
+    double startTime = -1;
+    double fileDuration = -1; // the container's, which Matroska gives in place of the stream's
+    // The colour tags, as ffprobe names them ("bt709", "tv"; "unknown" when untagged).
+    std::string colourMatrix;
+    std::string colourRange;
+    std::string colourPrimaries;
+    std::string colourTransfer;
 };
 
 struct ProbedPacket {
@@ -41,9 +48,11 @@ std::vector<int64_t> probePositions(const std::string& file);
 std::vector<uint8_t> decodedHostPicture(const std::vector<uint32_t>& pixels, bool raw);
 
 // Decodes every frame to raw pixels of `pixelFormat` (bgr24 or bgra), top
-// row first, in file order, keeping each frame's own timestamp.
+// row first, in file order, keeping each frame's own timestamp; through
+// ffmpeg's `filter`, when given, on the way.
 std::vector<std::vector<uint8_t>> decodeFrames(const std::string& file, const std::string& pixelFormat, int width,
-                                               int height, std::string* errors = nullptr);
+                                               int height, std::string* errors = nullptr,
+                                               const std::string& filter = "");
 
 // One frame decoded by ffmpeg, the one shown `seconds` into the file; empty
 // when there is none.

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include "platform/native/native_host.h"
+#include "tests/support/media_probe.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -48,6 +49,20 @@ void MessageBoxRecorder::clear()
 
 std::string pluginPath() { return AVI_OUTPUT_APE; }
 std::string hostPath() { return AVI_OUTPUT_APEHOST; }
+
+int recordWithStandInHost(const std::string& path, const std::string& options, std::string* output)
+{
+    std::string printed;
+    const int status = runCommand(shellQuote(hostPath()) + " record " + shellQuote(pluginPath()) + " --out " +
+                                      shellQuote(path) + " --virtual-clock " + options + " 2>&1",
+                                  &printed);
+    if (output)
+        *output = printed;
+    const size_t counted = printed.find("status: ");
+    if (status != 0 || counted == std::string::npos)
+        return -1;
+    return std::atoi(printed.c_str() + counted + 8);
+}
 
 long long fileSize(const std::string& path)
 {

@@ -46,5 +46,11 @@ private:
 std::string pluginPath();
 std::string hostPath();
 
+// Records to `path` with the stand-in host through the plug-in's dialog on
+// the virtual clock; `options` are apehost's own (size, rates, length,
+// RAW). Gives the frames the status text counted, or -1 when the host
+// failed; `output` gets what it printed.
+int recordWithStandInHost(const std::string& path, const std::string& options, std::string* output = nullptr);
+
 long long fileSize(const std::string& path);
 bool fileExists(const std::string& path);

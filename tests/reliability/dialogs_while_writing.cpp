@@ -1,0 +1,346 @@
+// Dialogs that a host makes, destroys or leaves behind while a frame is
+// being written, on a window thread of its own: the status, the caption
+// and every error box still reach the user, once, and a box opens only
+// once its file is finished. Built natively as one of the tests and, with
+// mingw, as a Windows program over our writer that runs under Wine, so the
+// plug-in meets the real USER32 too. Each case acts in the middle of a
+// frame write through the writer's fault plan, which runs a hook before
+// every file operation.
+#include "plugin/avi_output_effect.h"
+#include "plugin/registration.h"
+#include "resources/resource.h"
+#include "tests/support/both_targets.h"
+
+#ifdef _WIN32
+#include "platform/avi/avifile_core.h"
+#endif
+#include "platform/avi/file_faults.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+using both::Thread;
+using both::WindowThread;
+
+#ifdef _WIN32
+int openAviFiles() { return avifile::openFileCount(); }
+void installFaults(const avi::FaultPlan& plan) { avi::FileFaults::install(plan); }
+void removeFaults() { avi::FileFaults::remove(); }
+constexpr int kDiskFull = ERROR_DISK_FULL;
+#else
+int openAviFiles() { return NativeOpenAviFileCount(); }
+void installFaults(const avi::FaultPlan& plan) { NativeInstallFileFaults(&plan); }
+void removeFaults() { NativeInstallFileFaults(nullptr); }
+constexpr int kDiskFull = ENOSPC;
+#endif
+
+HINSTANCE thisModule()
+{
+#ifdef _WIN32
+    return GetModuleHandleA(nullptr);
+#else
+    return NativeModuleContaining(reinterpret_cast<const void*>(&thisModule));
+#endif
+}
+
+both::Boxes* boxes;
+std::string folder;
+
+constexpr int kWidth = 32;
+constexpr int kHeight = 24;
+uint32_t pixels[kWidth * kHeight];
+
+// At 1000 frames a second, every call on a tick later than the last call
+// and the last Save writes a frame.
+std::atomic<DWORD> lastRendered {0};
+void renderNextFrame(AviOutputEffect& effect, int width = kWidth)
+{
+    while (timeGetTime() == lastRendered)
+        Sleep(1);
+    lastRendered = timeGetTime();
+    effect.renderFrame(0, 0, pixels, 0, width, kHeight);
+}
+
+// Runs `act` before the next frame write's first file operation, and fails
+// that write when asked; the plan stays until the case removes it.
+struct InTheNextWrite {
+    std::function<void(uint64_t call)> act;
+    bool fail = false;
+
+    void install()
+    {
+        avi::FaultPlan plan;
+        plan.kind = fail ? avi::FaultPlan::Kind::Once : avi::FaultPlan::Kind::None;
+        plan.at = 1;
+        plan.code = kDiskFull;
+        plan.beforeCall = [](avi::FileOperation, uint64_t call, void* self) {
+            static_cast<InTheNextWrite*>(self)->act(call);
+        };
+        plan.context = this;
+        installFaults(plan);
+    }
+};
+
+HWND openDialog(WindowThread& window, AviOutputEffect& effect)
+{
+    HWND dialog = nullptr;
+    window.run([&] { dialog = effect.createConfigDialog(thisModule(), window.host()); });
+    return dialog;
+}
+
+void press(HWND dialog, int id)
+{
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+std::string textOf(HWND dialog, int id)
+{
+    char text[128] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+// Save, with a frame size known and 1000 frames a second.
+void startRecording(AviOutputEffect& effect, HWND dialog, const char* name)
+{
+    renderNextFrame(effect);
+    SetDlgItemTextA(dialog, IDC_FILENAME, (folder + name).c_str());
+    SetDlgItemTextA(dialog, IDC_FRAMERATE, "1000");
+    press(dialog, IDC_SAVE);
+    lastRendered = timeGetTime();
+    CHECK(textOf(dialog, IDC_SAVE) == "STOP");
+    renderNextFrame(effect);
+    renderNextFrame(effect);
+}
+
+// The window thread takes what was posted to it.
+void settle(WindowThread& window)
+{
+    window.run([] {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    });
+}
+
+// In the middle of a frame write, the host opens a new dialog for the
+// effect and then closes the old one. The new dialog waits for the write
+// if it must; the write waits for it a little, so that a dialog that does
+// not wait is made during the write.
+HWND changeDialogsDuringTheNextWrite(WindowThread& window, AviOutputEffect& effect, HWND old, bool failTheWrite)
+{
+    std::atomic<HWND> opened {nullptr};
+    std::atomic<bool> writing {false};
+    Thread host([&] {
+        both::waitUntil([&] { return writing.load(); }, INFINITE);
+        window.run([&] {
+            opened = effect.createConfigDialog(thisModule(), window.host());
+            DestroyWindow(old);
+        });
+    });
+    InTheNextWrite during {[&](uint64_t call) {
+        if (call != 1)
+            return;
+        writing = true;
+        both::waitUntil([&] { return opened.load() != nullptr; }, 200);
+    }};
+    during.fail = failTheWrite;
+    during.install();
+    renderNextFrame(effect);
+    removeFaults();
+    host.join();
+    return opened;
+}
+
+void aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus()
+{
+    WindowThread window;
+    boxes->clear();
+    {
+        AviOutputEffect effect;
+        HWND old = openDialog(window, effect);
+        startRecording(effect, old, "status.avi");
+        HWND opened = changeDialogsDuringTheNextWrite(window, effect, old, false);
+        renderNextFrame(effect);
+        settle(window);
+        const std::string status = textOf(opened, IDC_STATUS);
+        CHECK(std::atoi(status.c_str()) == effect.totalFrames && effect.totalFrames >= 4);
+        press(opened, IDC_SAVE);
+        window.run([&] { DestroyWindow(opened); });
+    }
+    CHECK(boxes->count() == 0);
+}
+
+// The write fails, so the recording ends in the very frame during which
+// the new dialog opens: it must not say STOP, and the box comes once.
+void aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce()
+{
+    WindowThread window;
+    boxes->clear();
+    AviOutputEffect effect;
+    HWND old = openDialog(window, effect);
+    startRecording(effect, old, "ended.avi");
+    HWND opened = changeDialogsDuringTheNextWrite(window, effect, old, true);
+    settle(window);
+    CHECK(effect.recording.load() == 0);
+    CHECK(textOf(opened, IDC_SAVE) != "STOP");
+    CHECK(boxes->waitFor(1) && boxes->count() == 1);
+    renderNextFrame(effect);
+    settle(window);
+    CHECK(boxes->count() == 1);
+    window.run([&] { DestroyWindow(opened); });
+}
+
+// A write fails while the dialog's thread is busy; the host closes the
+// dialog before that thread took the box, while the file is still being
+// finished. Whoever shows the box shows it once the file is.
+void aWriteErrorBoxOpensOnlyOnceItsFileIsFinished()
+{
+    WindowThread window;
+    boxes->clear();
+    AviOutputEffect effect;
+    HWND dialog = openDialog(window, effect);
+    startRecording(effect, dialog, "finished.avi");
+    std::atomic<bool> busy {false};
+    std::atomic<bool> finishing {false};
+    std::atomic<bool> closed {false};
+    Thread host([&] {
+        window.run([&] {
+            busy = true;
+            both::waitUntil([&] { return finishing.load(); }, INFINITE);
+            DestroyWindow(dialog);
+            closed = true;
+        });
+    });
+    both::waitUntil([&] { return busy.load(); }, INFINITE);
+    InTheNextWrite during {[&](uint64_t) {
+        // Past the failed write the recording is over, and its file being finished.
+        if (effect.recording.load() != 0)
+            return;
+        finishing = true;
+        both::waitUntil([&] { return closed.load(); }, 2000);
+        Sleep(20);
+    }};
+    during.fail = true;
+    during.install();
+    renderNextFrame(effect);
+    removeFaults();
+    host.join();
+    renderNextFrame(effect);
+    settle(window);
+    CHECK(boxes->waitFor(1) && boxes->count() == 1);
+    CHECK(boxes->count() >= 1 && boxes->at(0).openFiles == 0);
+}
+
+// A dialog on a window thread of its own, which ends once a write has
+// failed and before it took the box: its windows and its queue go with it.
+HWND recordOnAThreadThatEndsAfterAFailedWrite(AviOutputEffect& effect, const char* name)
+{
+    std::atomic<HWND> dialog {nullptr};
+    std::atomic<bool> failed {false};
+    Thread owner([&] {
+        HWND made = effect.createConfigDialog(thisModule(), both::makeHostWindow());
+        SetDlgItemTextA(made, IDC_FILENAME, (folder + name).c_str());
+        SetDlgItemTextA(made, IDC_FRAMERATE, "1000");
+        press(made, IDC_SAVE);
+        lastRendered = timeGetTime();
+        dialog = made;
+        both::waitUntil([&] { return failed.load(); }, INFINITE);
+    });
+    both::waitUntil([&] { return dialog.load() != nullptr; }, INFINITE);
+    renderNextFrame(effect);
+    renderNextFrame(effect);
+    InTheNextWrite during {[](uint64_t) {}};
+    during.fail = true;
+    during.install();
+    renderNextFrame(effect);
+    removeFaults();
+    failed = true;
+    owner.join();
+    CHECK(effect.recording.load() == 0);
+    CHECK(!IsWindow(dialog));
+    return dialog;
+}
+
+void aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce()
+{
+    boxes->clear();
+    AviOutputEffect effect;
+    renderNextFrame(effect);
+    recordOnAThreadThatEndsAfterAFailedWrite(effect, "orphan.avi");
+    renderNextFrame(effect);
+    renderNextFrame(effect);
+    CHECK(boxes->waitFor(1) && boxes->count() == 1);
+    CHECK(boxes->count() >= 1 && !boxes->at(0).owned && boxes->at(0).openFiles == 0);
+}
+
+void aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce()
+{
+    boxes->clear();
+    WindowThread window;
+    AviOutputEffect effect;
+    renderNextFrame(effect);
+    recordOnAThreadThatEndsAfterAFailedWrite(effect, "adopted.avi");
+    HWND next = openDialog(window, effect);
+    settle(window);
+    CHECK(boxes->waitFor(1) && boxes->count() == 1);
+    CHECK(boxes->count() >= 1 && boxes->at(0).owned);
+    renderNextFrame(effect);
+    settle(window);
+    CHECK(boxes->count() == 1);
+    CHECK(textOf(next, IDC_SAVE) != "STOP");
+    window.run([&] { DestroyWindow(next); });
+}
+
+// The host deletes the effect before the dialog's thread took the box of a
+// failed write: the effect shows it as it goes, and the dialog shows none.
+void anErrorNoDialogTookIsShownWhenItsEffectIsDeleted()
+{
+    WindowThread window;
+    boxes->clear();
+    auto* effect = new AviOutputEffect;
+    HWND dialog = openDialog(window, *effect);
+    startRecording(*effect, dialog, "deleted.avi");
+    std::atomic<bool> busy {false};
+    std::atomic<bool> deleted {false};
+    Thread host([&] {
+        window.run([&] {
+            busy = true;
+            both::waitUntil([&] { return deleted.load(); }, INFINITE);
+        });
+    });
+    both::waitUntil([&] { return busy.load(); }, INFINITE);
+    InTheNextWrite during {[](uint64_t) {}};
+    during.fail = true;
+    during.install();
+    renderNextFrame(*effect);
+    removeFaults();
+    delete effect;
+    CHECK(boxes->count() == 1 && !boxes->at(0).owned && boxes->at(0).openFiles == 0);
+    deleted = true;
+    host.join();
+    settle(window);
+    CHECK(boxes->count() == 1);
+    window.run([&] { DestroyWindow(dialog); });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    moduleInstance = thisModule();
+    folder = argc > 1 ? std::string(argv[1]) + "/" : std::string();
+    both::Boxes answered(openAviFiles);
+    boxes = &answered;
+    aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus();
+    aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce();
+    aWriteErrorBoxOpensOnlyOnceItsFileIsFinished();
+    aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce();
+    aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce();
+    anErrorNoDialogTookIsShownWhenItsEffectIsDeleted();
+    std::printf("dialogs while writing: %d failed\n", both::failures);
+    return both::failures == 0 ? 0 : 1;
+}
