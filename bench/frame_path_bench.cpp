@@ -4,6 +4,7 @@
 #include "bench/bench.h"
 #include "platform/native/native_host.h"
 #include "plugin/avi_output_effect.h"
+#include "recording/frame_bands.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -164,33 +165,44 @@ void registerFramePathBenchmarks()
         NativeUseRealClock();
     });
 
-    for (bool raw : {false, true}) {
-        for (const FrameSize& size : frameSizes()) {
-            const std::string name = std::string("render/written/") + (raw ? "raw" : "24bit") + "/" + size.name();
-            registeredWarm(name, [size, raw](benchmark::State& state) {
-                NativeUseVirtualClock(1000);
-                {
-                    Recording recording(size, raw, 25, "bench-render.avi");
-                    const int perFile = framesPerFile(writtenBytes(size, raw));
-                    int inFile = 0;
-                    for (auto _ : state) {
-                        if (inFile == perFile) {
-                            state.PauseTiming();
-                            recording.restart();
-                            inFile = 0;
-                            state.ResumeTiming();
+    // Whole frames, as the frame path writes them, and the same frames made
+    // and written in bands of these sizes.
+    const std::pair<const char*, size_t> paths[] = {
+        {"written", 0}, {"bands-128k", size_t(128) << 10}, {"bands-256k", size_t(256) << 10},
+        {"bands-512k", size_t(512) << 10}};
+    for (const auto& [path, band] : paths) {
+        for (bool raw : {false, true}) {
+            for (const FrameSize& size : frameSizes()) {
+                const std::string name = std::string("render/") + path + "/" + (raw ? "raw" : "24bit") + "/" + size.name();
+                registeredWarm(name, [size, raw, band = band](benchmark::State& state) {
+                    NativeUseVirtualClock(1000);
+                    const size_t bandBefore = frameBandBytes();
+                    setFrameBandBytes(band);
+                    {
+                        Recording recording(size, raw, 25, "bench-render.avi");
+                        const int perFile = framesPerFile(writtenBytes(size, raw));
+                        int inFile = 0;
+                        for (auto _ : state) {
+                            if (inFile == perFile) {
+                                state.PauseTiming();
+                                recording.restart();
+                                inFile = 0;
+                                state.ResumeTiming();
+                            }
+                            NativeAdvanceClock(40);
+                            recording.render();
+                            ++inFile;
                         }
-                        NativeAdvanceClock(40);
-                        recording.render();
-                        ++inFile;
+                        if (recording.framesWritten() != inFile)
+                            state.SkipWithError("a call did not write its frame");
                     }
-                    if (recording.framesWritten() != inFile)
-                        state.SkipWithError("a call did not write its frame");
-                }
-                NativeUseRealClock();
-            });
+                    setFrameBandBytes(bandBefore);
+                    NativeUseRealClock();
+                });
+            }
         }
     }
+
     for (bool raw : {false, true}) {
         for (const FrameSize& size : frameSizes()) {
             const std::string name = std::string("render/limit/") + (raw ? "raw" : "24bit") + "/" + size.name();
