@@ -5,6 +5,7 @@
 #include "platform/native/native_host.h"
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_bands.h"
+#include "recording/frame_conversion.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -167,17 +168,25 @@ void registerFramePathBenchmarks()
 
     // Whole frames, as the frame path writes them, and the same frames made
     // and written in bands of these sizes.
-    const std::pair<const char*, size_t> paths[] = {
-        {"written", 0}, {"bands-128k", size_t(128) << 10}, {"bands-256k", size_t(256) << 10},
-        {"bands-512k", size_t(512) << 10}};
-    for (const auto& [path, band] : paths) {
+    struct Path {
+        const char* name;
+        size_t band;
+        bool prefetch; // the source rows of every band, as of a large frame
+    };
+    const Path paths[] = {{"written", 0, false},
+                          {"bands-128k", size_t(128) << 10, false},
+                          {"bands-256k", size_t(256) << 10, false},
+                          {"bands-512k", size_t(512) << 10, false},
+                          {"bands-256k-prefetch", size_t(256) << 10, true}};
+    for (const auto& [path, band, prefetch] : paths) {
         for (bool raw : {false, true}) {
             for (const FrameSize& size : frameSizes()) {
                 const std::string name = std::string("render/") + path + "/" + (raw ? "raw" : "24bit") + "/" + size.name();
-                registeredWarm(name, [size, raw, band = band](benchmark::State& state) {
+                registeredWarm(name, [size, raw, band = band, prefetch = prefetch](benchmark::State& state) {
                     NativeUseVirtualClock(1000);
                     const size_t bandBefore = frameBandBytes();
                     setFrameBandBytes(band);
+                    setConversionPrefetchAlways(prefetch);
                     {
                         Recording recording(size, raw, 25, "bench-render.avi");
                         const int perFile = framesPerFile(writtenBytes(size, raw));
@@ -197,6 +206,7 @@ void registerFramePathBenchmarks()
                             state.SkipWithError("a call did not write its frame");
                     }
                     setFrameBandBytes(bandBefore);
+                    setConversionPrefetchAlways(false);
                     NativeUseRealClock();
                 });
             }
