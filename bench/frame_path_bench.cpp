@@ -4,8 +4,6 @@
 #include "bench/bench.h"
 #include "platform/native/native_host.h"
 #include "plugin/avi_output_effect.h"
-#include "recording/frame_bands.h"
-#include "recording/frame_conversion.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -166,53 +164,33 @@ void registerFramePathBenchmarks()
         NativeUseRealClock();
     });
 
-    // Whole frames, as the frame path writes them, and the same frames made
-    // and written in bands of these sizes.
-    struct Path {
-        const char* name;
-        size_t band;
-        bool prefetch; // the source rows of every band, as of a large frame
-    };
-    const Path paths[] = {{"written", 0, false},
-                          {"bands-128k", size_t(128) << 10, false},
-                          {"bands-256k", size_t(256) << 10, false},
-                          {"bands-512k", size_t(512) << 10, false},
-                          {"bands-256k-prefetch", size_t(256) << 10, true}};
-    for (const auto& [path, band, prefetch] : paths) {
-        for (bool raw : {false, true}) {
-            for (const FrameSize& size : frameSizes()) {
-                const std::string name = std::string("render/") + path + "/" + (raw ? "raw" : "24bit") + "/" + size.name();
-                registeredWarm(name, [size, raw, band = band, prefetch = prefetch](benchmark::State& state) {
-                    NativeUseVirtualClock(1000);
-                    const size_t bandBefore = frameBandBytes();
-                    setFrameBandBytes(band);
-                    setConversionPrefetchAlways(prefetch);
-                    {
-                        Recording recording(size, raw, 25, "bench-render.avi");
-                        const int perFile = framesPerFile(writtenBytes(size, raw));
-                        int inFile = 0;
-                        for (auto _ : state) {
-                            if (inFile == perFile) {
-                                state.PauseTiming();
-                                recording.restart();
-                                inFile = 0;
-                                state.ResumeTiming();
-                            }
-                            NativeAdvanceClock(40);
-                            recording.render();
-                            ++inFile;
+    for (bool raw : {false, true}) {
+        for (const FrameSize& size : frameSizes()) {
+            const std::string name = std::string("render/written/") + (raw ? "raw" : "24bit") + "/" + size.name();
+            registeredWarm(name, [size, raw](benchmark::State& state) {
+                NativeUseVirtualClock(1000);
+                {
+                    Recording recording(size, raw, 25, "bench-render.avi");
+                    const int perFile = framesPerFile(writtenBytes(size, raw));
+                    int inFile = 0;
+                    for (auto _ : state) {
+                        if (inFile == perFile) {
+                            state.PauseTiming();
+                            recording.restart();
+                            inFile = 0;
+                            state.ResumeTiming();
                         }
-                        if (recording.framesWritten() != inFile)
-                            state.SkipWithError("a call did not write its frame");
+                        NativeAdvanceClock(40);
+                        recording.render();
+                        ++inFile;
                     }
-                    setFrameBandBytes(bandBefore);
-                    setConversionPrefetchAlways(false);
-                    NativeUseRealClock();
-                });
-            }
+                    if (recording.framesWritten() != inFile)
+                        state.SkipWithError("a call did not write its frame");
+                }
+                NativeUseRealClock();
+            });
         }
     }
-
     for (bool raw : {false, true}) {
         for (const FrameSize& size : frameSizes()) {
             const std::string name = std::string("render/limit/") + (raw ? "raw" : "24bit") + "/" + size.name();

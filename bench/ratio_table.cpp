@@ -166,24 +166,4 @@ void printRatioTables()
               duration(limitRaw), ratio(raw, limitRaw)},
              frameWidths);
     }
-
-    std::printf("\nrenderFrame per written frame, whole frames against frames made and written in bands\n"
-                "(x whole below 1 means the bands were faster)\n");
-    const std::vector<int> bandWidths = {11, 7, 11, 11, 9, 11, 9, 11, 9, 14, 9};
-    line({"size", "form", "whole", "128k", "x whole", "256k", "x whole", "512k", "x whole", "256k prefetch",
-          "x whole"},
-         bandWidths);
-    for (const char* form : {"24bit", "raw"}) {
-        for (const FrameSize& size : frameSizes()) {
-            const std::string suffix = std::string("/") + form + "/" + size.name();
-            const double whole = medianNanoseconds("render/written" + suffix);
-            std::vector<std::string> cells = {size.name(), form, duration(whole)};
-            for (const char* band : {"128k", "256k", "512k", "256k-prefetch"}) {
-                const double time = medianNanoseconds(std::string("render/bands-") + band + suffix);
-                cells.push_back(duration(time));
-                cells.push_back(ratio(time, whole));
-            }
-            line(cells, bandWidths);
-        }
-    }
 }

@@ -22,8 +22,6 @@ const uint8_t* sourceRow(const uint32_t* source, int width, int height, int row)
 // AVX-512 kernel does so only for frames larger than a core's L2 cache
 // holds: below that the prefetches cost more than they save.
 constexpr size_t kPrefetchAbove = size_t(2) << 20;
-// For measuring bands, whose source is a part of a frame in memory.
-bool prefetchAlways = false;
 const uint8_t* nextSourceRow(const uint8_t* row, size_t rowBytes, int rowsLeft)
 {
     return rowsLeft > 1 ? row - rowBytes : row;
@@ -327,7 +325,7 @@ TARGET_AVX512VBMI KERNEL_ENTRY void convertFrameAvx512(const uint32_t* source, i
         controls.block[block] = _mm512_load_si512(kBlocks.bytes[block]);
     const size_t rowBytes = static_cast<size_t>(width) * 4;
     const int pad = static_cast<int>(stride - static_cast<size_t>(width) * 3);
-    const bool prefetch = prefetchAlways || rowBytes * static_cast<size_t>(height) > kPrefetchAbove;
+    const bool prefetch = rowBytes * static_cast<size_t>(height) > kPrefetchAbove;
     for (int row = 0; row < height; ++row) {
         uint8_t* out = destination + static_cast<size_t>(row) * stride;
         const uint8_t* in = sourceRow(source, width, height, row);
@@ -431,8 +429,6 @@ void convertToBottomUp24(const uint32_t* source, int width, int height, uint8_t*
     if (width > 0 && height > 0)
         fastestFrame(source, width, height, destination, stride);
 }
-
-void setConversionPrefetchAlways(bool always) { prefetchAlways = always; }
 
 bool conversionKernelAvailable(ConversionKernel kernel) { return processorHas(kernel); }
 

@@ -8,9 +8,6 @@
 
 void convertToBottomUp24(const uint32_t* source, int width, int height, uint8_t* destination, size_t stride);
 void copyOpaque32(const uint32_t* source, size_t pixels, uint32_t* destination);
-// For measurements: the AVX-512 kernel prefetches the next source row
-// whatever the frame's size (by default only above 2 MiB).
-void setConversionPrefetchAlways(bool always);
 
 // The ways the conversion can run. Every kernel gives the same bytes; the
 // frame path uses the fastest one the processor has.

@@ -1,7 +1,6 @@
 // One frame from the host: track the size, step the clock, skip or pick
 // the bytes, write, count, and show what happened.
 #include "plugin/avi_output_effect.h"
-#include "recording/frame_bands.h"
 #include "recording/frame_conversion.h"
 #include "recording/frame_geometry.h"
 #include "recording/largest_file.h"
@@ -30,41 +29,27 @@ struct FrameReport {
     RecordingHandles endedRecording;
 };
 
-// A frame larger than a band goes to a writer that takes bands a band at
-// a time; otherwise it is made whole in the conversion buffer and written.
-HRESULT writeFrameBytes(AviOutputEffect& effect, int index, const uint32_t* framebuffer, LONG count)
+void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffer, FrameReport& report)
 {
     const FrameGeometry geometry = frameGeometry(effect.width, effect.height);
-    const size_t band = frameBandBytes();
-    if (platform::kAviFrameBands && band > 0 && static_cast<size_t>(count) > band) {
-        FrameBandSource source {framebuffer, effect.width, effect.height,
-                                effect.rawModeActive ? 0 : static_cast<size_t>(geometry.standardStride),
-                                effect.scratch.data, band};
-        return AviStreamWriteBands(effect.aviStream, index, count, AVIIF_KEYFRAME, nextFrameBand, &source,
-                                   &effect.lastSamplesWritten, &effect.lastBytesWritten);
-    }
+    auto count = static_cast<LONG>(geometry.rawBytes);
     if (effect.rawModeActive) {
         copyOpaque32(framebuffer, static_cast<size_t>(geometry.rawBytes / 4),
                      reinterpret_cast<uint32_t*>(effect.scratch.data));
     } else {
         convertToBottomUp24(framebuffer, effect.width, effect.height, effect.scratch.data,
                             static_cast<size_t>(geometry.standardStride));
+        count = static_cast<LONG>(geometry.standardBytes);
     }
-    return AVIStreamWrite(effect.aviStream, index, 1, effect.scratch.data, count, AVIIF_KEYFRAME,
-                          &effect.lastSamplesWritten, &effect.lastBytesWritten);
-}
-
-void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffer, FrameReport& report)
-{
-    const FrameGeometry geometry = frameGeometry(effect.width, effect.height);
-    const auto count = static_cast<LONG>(effect.rawModeActive ? geometry.rawBytes : geometry.standardBytes);
+    const void* bytes = effect.scratch.data;
     if (!frameFitsInFile(platform::kLargestAviFile, index, count, effect.totalBytes, effect.totalFrames)) {
         report.endedRecording = effect.takeRecordingLocked();
         report.recordingEnded = true;
         report.largestFileReached = true;
         return;
     }
-    const HRESULT result = writeFrameBytes(effect, index, framebuffer, count);
+    const HRESULT result = AVIStreamWrite(effect.aviStream, index, 1, const_cast<void*>(bytes), count, AVIIF_KEYFRAME,
+                                          &effect.lastSamplesWritten, &effect.lastBytesWritten);
     if (result != 0) {
         // The file is finished before the user hears of it: complete even if
         // the host dies while the box is open, and never written again, so

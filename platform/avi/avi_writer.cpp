@@ -298,24 +298,14 @@ WriterStatus AviWriter::reserveWithLead(uint64_t required)
 
 WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t size, bool keyFrame)
 {
-    if (size > 0 && !data)
-        return WriterStatus::refused(Failure::BadArgument);
-    return writePositioned(position, FrameBytes {data, nullptr, size, keyFrame});
-}
-
-WriterStatus AviWriter::writeFrameInBands(int64_t position, uint32_t size, bool keyFrame, FrameBands& bands)
-{
-    return writePositioned(position, FrameBytes {nullptr, &bands, size, keyFrame});
-}
-
-WriterStatus AviWriter::writePositioned(int64_t position, const FrameBytes& frame)
-{
     if (!file_.isOpen())
         return WriterStatus::refused(Failure::Closed);
     if (!headerWritten_)
         return WriterStatus::refused(Failure::FormatNotSet);
-    const uint64_t frameBytes = kChunkHeaderSize + padded(frame.size);
-    if (frame.size > kLargestChunkData ||
+    if (size > 0 && !data)
+        return WriterStatus::refused(Failure::BadArgument);
+    const uint64_t frameBytes = kChunkHeaderSize + padded(size);
+    if (size > kLargestChunkData ||
         kSegmentHeaderBytes + frameBytes + kStandardIndexBytes + sizeof(StandardIndexEntry) > options_.segmentLimit)
         return WriterStatus::refused(Failure::FrameTooLarge);
 
@@ -334,14 +324,14 @@ WriterStatus AviWriter::writePositioned(int64_t position, const FrameBytes& fram
 
     for (;;) {
         if (gaps <= kGapsPerAppend && fitsInSegment(kChunkHeaderSize * gaps + frameBytes, gaps + 1))
-            return appendChunks(gaps, &frame);
+            return appendChunks(gaps, data, size, keyFrame, true);
         // Gaps that do not travel with the frame go ahead on their own,
         // segment by segment.
         const uint64_t perGap = kChunkHeaderSize + (closingBytes(1) - closingBytes(0));
         const uint64_t used = file_.end() - segment_.riff + closingBytes(index_.size());
         const uint64_t room = used < options_.segmentLimit ? (options_.segmentLimit - used) / perGap : 0;
         const uint64_t batch = std::min({gaps, room, kGapsPerAppend});
-        WriterStatus status = batch == 0 ? startNextSegment() : appendChunks(batch, nullptr);
+        WriterStatus status = batch == 0 ? startNextSegment() : appendChunks(batch, nullptr, 0, false, false);
         if (!status.ok())
             return status;
         gaps -= batch;
@@ -362,12 +352,10 @@ WriterStatus AviWriter::declareStart(uint64_t position)
     return status;
 }
 
-// The gaps' empty chunks and the frame's chunk go out in one append; a
-// frame in bands sends its first band with them and the rest after.
-WriterStatus AviWriter::appendChunks(uint64_t gaps, const FrameBytes* frame)
+WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame)
 {
-    const size_t entries = static_cast<size_t>(gaps) + (frame ? 1 : 0);
-    const uint64_t bytes = kChunkHeaderSize * gaps + (frame ? kChunkHeaderSize + padded(frame->size) : 0);
+    const size_t entries = static_cast<size_t>(gaps) + (withFrame ? 1 : 0);
+    const uint64_t bytes = kChunkHeaderSize * gaps + (withFrame ? kChunkHeaderSize + padded(size) : 0);
     WriterStatus status = makeRoom(file_.end() + bytes + closingBytes(index_.size() + entries));
     if (!status.ok())
         return status;
@@ -375,12 +363,11 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const FrameBytes* frame)
         return WriterStatus::refused(Failure::OutOfMemory);
 
     const size_t indexBefore = index_.size();
-    const uint64_t start = file_.end();
-    uint64_t offset = start - (segment_.moviList + kListHeaderSize - 4);
+    uint64_t offset = file_.end() - (segment_.moviList + kListHeaderSize - 4);
     for (uint64_t i = 0; i < gaps; ++i, offset += kChunkHeaderSize)
         index_.append(static_cast<uint32_t>(offset), 0, false);
-    if (frame)
-        index_.append(static_cast<uint32_t>(offset), frame->size, frame->keyFrame);
+    if (withFrame)
+        index_.append(static_cast<uint32_t>(offset), size, keyFrame);
 
     Slice slices[kSlicesPerAppend];
     size_t count = 0;
@@ -391,26 +378,17 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const FrameBytes* frame)
     }
     uint8_t chunkHeader[kChunkHeaderSize];
     static const uint8_t kPad = 0;
-    Slice first {frame ? frame->data : nullptr, frame ? frame->size : 0};
-    if (frame) {
+    if (withFrame) {
         putU32(chunkHeader, kFrameChunk);
-        putU32(chunkHeader + 4, frame->size);
+        putU32(chunkHeader + 4, size);
         slices[count++] = {chunkHeader, sizeof chunkHeader};
-        if (frame->bands && frame->size > 0)
-            first = frame->bands->next();
-        if (first.size > frame->size || (frame->size > 0 && (first.size == 0 || !first.data)))
-            status = WriterStatus::refused(Failure::BadArgument);
-        if (first.size > 0)
-            slices[count++] = first;
-        if (first.size == frame->size && (frame->size & 1))
+        if (size > 0)
+            slices[count++] = {data, size};
+        if (size & 1)
             slices[count++] = {&kPad, 1};
     }
-    if (status.ok())
-        status = file_.append(slices, count);
-    if (status.ok() && frame && first.size < frame->size)
-        status = appendRemainingBands(*frame, first.size);
+    status = file_.append(slices, count);
     if (!status.ok()) {
-        file_.rewindTo(start);
         index_.truncate(indexBefore);
         return status;
     }
@@ -418,33 +396,13 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const FrameBytes* frame)
     streamLength_ += entries;
     if (isFirstSegment())
         firstSegmentLength_ = streamLength_;
-    if (frame)
-        largestChunk_ = std::max(largestChunk_, frame->size);
+    if (withFrame)
+        largestChunk_ = std::max(largestChunk_, size);
     // A header patch that fails here is retried by the next one and by
     // close; the frame itself is in the file.
     const uint64_t now = monotonicMilliseconds();
     if (now - lastFlushMs_ >= options_.flushIntervalMs)
         describe(now);
-    return WriterStatus::success();
-}
-
-// The frame's bands after the first, each in its own append; bands that
-// come short or long of the frame's size fail it.
-WriterStatus AviWriter::appendRemainingBands(const FrameBytes& frame, uint64_t written)
-{
-    static const uint8_t kPad = 0;
-    if (!frame.bands)
-        return WriterStatus::refused(Failure::BadArgument);
-    while (written < frame.size) {
-        Slice slices[2] = {frame.bands->next(), {&kPad, 1}};
-        if (slices[0].size == 0 || !slices[0].data || slices[0].size > frame.size - written)
-            return WriterStatus::refused(Failure::BadArgument);
-        written += slices[0].size;
-        const bool padded = written == frame.size && (frame.size & 1);
-        const WriterStatus status = file_.append(slices, padded ? 2 : 1);
-        if (!status.ok())
-            return status;
-    }
     return WriterStatus::success();
 }
 

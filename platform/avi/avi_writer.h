@@ -43,17 +43,6 @@ namespace avi {
 
 class RiffBuilder;
 
-// A frame's bytes handed to the writer band by band, so that they can be
-// made in a buffer that stays in the cache. Each band is the next part of
-// the frame; the bands add up to the frame's size.
-class FrameBands {
-public:
-    virtual Slice next() = 0;
-
-protected:
-    ~FrameBands() = default;
-};
-
 // The strh values the caller chooses.
 struct StreamHeader {
     uint32_t type = 0;
@@ -102,10 +91,6 @@ public:
     WriterStatus setFormat(const void* format, size_t size);
     // Writes one frame at `position`; see the class comment for where it lands.
     WriterStatus writeFrame(int64_t position, const void* data, uint32_t size, bool keyFrame);
-    // The same, its bytes made band by band while they are written: one
-    // chunk of `size` bytes. A band that fails leaves the file as it was
-    // before the frame.
-    WriterStatus writeFrameInBands(int64_t position, uint32_t size, bool keyFrame, FrameBands& bands);
     // Patches the header when frames have come since the last patch and half
     // the flush interval has passed. A caller with no frame to write calls
     // it about once a second, so a frame is in the header about a second
@@ -158,16 +143,8 @@ private:
     WriterStatus reserveWithLead(uint64_t required);
 
     // The movi list's contents.
-    struct FrameBytes {
-        const void* data = nullptr;  // the whole frame, or
-        FrameBands* bands = nullptr; // its bands
-        uint32_t size = 0;
-        bool keyFrame = false;
-    };
-    WriterStatus writePositioned(int64_t position, const FrameBytes& frame);
     WriterStatus declareStart(uint64_t position);
-    WriterStatus appendChunks(uint64_t gaps, const FrameBytes* frame);
-    WriterStatus appendRemainingBands(const FrameBytes& frame, uint64_t written);
+    WriterStatus appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame);
     WriterStatus startNextSegment();
     WriterStatus writeSegmentEnd(bool withStandardIndex, SegmentEnd& end);
     WriterStatus appendLegacyIndex();

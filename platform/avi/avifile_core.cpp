@@ -117,14 +117,6 @@ avi::WriterStatus writeSample(Stream* stream, long start, long samples, const vo
     return stream->file->writer.writeFrame(start, buffer, static_cast<uint32_t>(size), keyFrame);
 }
 
-avi::WriterStatus writeSampleInBands(Stream* stream, long start, long size, bool keyFrame, avi::FrameBands& bands)
-{
-    if (!stream || !stream->file || size < 0)
-        return refused(avi::Failure::BadArgument);
-    platform::LockGuard guard(stream->file->lock);
-    return stream->file->writer.writeFrameInBands(start, static_cast<uint32_t>(size), keyFrame, bands);
-}
-
 avi::WriterStatus keepCurrent(Stream* stream)
 {
     if (!stream || !stream->file)

@@ -33,13 +33,6 @@ public:
     // it was; bytes that did land beyond it are overwritten or cut later.
     WriterStatus append(const Slice* slices, size_t count);
     WriterStatus writeAt(uint64_t offset, const void* data, size_t size);
-    // Moves end() back to `end`, as if what was appended since had failed:
-    // the bytes past it are overwritten by later appends or cut at close.
-    void rewindTo(uint64_t end)
-    {
-        if (end < end_)
-            end_ = end;
-    }
     // Cuts the file to `size` (at most end()), with the space set aside past
     // it, and moves end() there. end() moves even when the system refuses
     // the cut, so later appends overwrite what is left.

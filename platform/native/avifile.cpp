@@ -126,19 +126,6 @@ WIN32_NATIVE_API HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samp
                                             samplesWritten, bytesWritten));
 }
 
-WIN32_NATIVE_API HRESULT AviStreamWriteBands(PAVISTREAM stream, LONG start, LONG size, DWORD flags,
-                                             AVIFRAMEBANDPROC fill, void* context, LONG* samplesWritten,
-                                             LONG* bytesWritten)
-{
-    HRESULT injected = 0;
-    if (stream && injectedFailure("AVIStreamWrite", injected))
-        return injected;
-    if (const DWORD delay = writeDelayUs.load(std::memory_order_relaxed))
-        std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    return native::toHresult(avifile::writeInBands<LONG>(stream, start, size, (flags & AVIIF_KEYFRAME) != 0, fill,
-                                                         context, samplesWritten, bytesWritten));
-}
-
 WIN32_NATIVE_API HRESULT AviStreamKeepCurrent(PAVISTREAM stream)
 {
     return native::toHresult(avifile::keepCurrent(stream));

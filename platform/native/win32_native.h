@@ -266,14 +266,6 @@ WIN32_NATIVE_API ULONG AVIStreamRelease(PAVISTREAM stream);
 // since the last patch and it is due, so a caller with no frame to write
 // keeps the header describing what it wrote.
 WIN32_NATIVE_API HRESULT AviStreamKeepCurrent(PAVISTREAM stream);
-// Ours, not AVIFile's: AVIStreamWrite of one frame of `size` bytes that
-// `fill` hands over band by band (it returns a band's size and sets its
-// address), so the caller can make each band in a buffer that stays in
-// the cache. A band that fails leaves the file as before the frame.
-typedef LONG(CALLBACK* AVIFRAMEBANDPROC)(void* context, const void** band);
-WIN32_NATIVE_API HRESULT AviStreamWriteBands(PAVISTREAM stream, LONG start, LONG size, DWORD flags,
-                                             AVIFRAMEBANDPROC fill, void* context, LONG* samplesWritten,
-                                             LONG* bytesWritten);
 WIN32_NATIVE_API ULONG AVIFileRelease(PAVIFILE file);
 
 // Multimedia timer (WINMM).
@@ -343,8 +335,6 @@ WIN32_NATIVE_API BOOL KillTimer(HWND window, UINT_PTR id);
 
 namespace platform {
 constexpr bool isPathSeparator(char c) { return c == '/'; }
-// AviStreamWriteBands is there.
-constexpr bool kAviFrameBands = true;
 // The largest file the AVIFile in use can write: ours has no limit.
 constexpr int64_t kLargestAviFile = INT64_MAX;
 // Our layer has FlushProcessWriteBuffers, unless a test hides it

@@ -91,13 +91,6 @@ STDAPI AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, LPVOID buffer
                                           (flags & AVIIF_KEYFRAME) != 0, samplesWritten, bytesWritten));
 }
 
-STDAPI AviStreamWriteBands(PAVISTREAM stream, LONG start, LONG size, DWORD flags, AVIFRAMEBANDPROC fill, void* context,
-                           LONG* samplesWritten, LONG* bytesWritten)
-{
-    return toAviFileResult(avifile::writeInBands<LONG>(toStream(stream), start, size, (flags & AVIIF_KEYFRAME) != 0,
-                                                       fill, context, samplesWritten, bytesWritten));
-}
-
 STDAPI AviStreamKeepCurrent(PAVISTREAM stream) { return toAviFileResult(avifile::keepCurrent(toStream(stream))); }
 
 STDAPI_(ULONG) AVIStreamRelease(PAVISTREAM stream) { return avifile::releaseStream(toStream(stream)); }

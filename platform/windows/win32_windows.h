@@ -16,31 +16,15 @@
 // Ours, not AVIFile's: patches the file's header when frames have come
 // since the last patch and it is due (platform/windows/avifile_shim.cpp).
 // The system's AVIFile writes its header only when the file is released.
-// Also ours: AVIStreamWrite of a frame handed over band by band
-// (platform/native/win32_native.h says how); the system's AVIFile takes
-// whole frames only.
-typedef LONG(CALLBACK* AVIFRAMEBANDPROC)(void* context, const void** band);
 #ifdef AVI_OUTPUT_OWN_WRITER
 STDAPI AviStreamKeepCurrent(PAVISTREAM stream);
-STDAPI AviStreamWriteBands(PAVISTREAM stream, LONG start, LONG size, DWORD flags, AVIFRAMEBANDPROC fill, void* context,
-                           LONG* samplesWritten, LONG* bytesWritten);
 #else
 inline HRESULT AviStreamKeepCurrent(PAVISTREAM) { return S_OK; }
-inline HRESULT AviStreamWriteBands(PAVISTREAM, LONG, LONG, DWORD, AVIFRAMEBANDPROC, void*, LONG*, LONG*)
-{
-    return E_NOTIMPL;
-}
 #endif
 
 namespace platform {
 // GetModuleFileNameA gives backslashes; forward slashes are accepted too.
 constexpr bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
-
-#ifdef AVI_OUTPUT_OWN_WRITER
-constexpr bool kAviFrameBands = true;
-#else
-constexpr bool kAviFrameBands = false;
-#endif
 
 // The largest file the AVIFile in use can write. The system's keeps file
 // offsets in signed 32 bits; ours moves on to OpenDML segments.
