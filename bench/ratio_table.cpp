@@ -153,4 +153,17 @@ void printRatioTables()
               duration(limitRaw), ratio(raw, limitRaw)},
              frameWidths);
     }
+
+    std::printf("\nrenderFrame per written frame, against the page-cache limit: the frame's output bytes written\n"
+                "from one cache-resident buffer in the writer's pieces\n");
+    line({"size", "24-bit", "limit", "x limit", "RAW", "limit", "x limit"}, frameWidths);
+    for (const FrameSize& size : frameSizes()) {
+        const double standard = medianNanoseconds("render/written/24bit/" + size.name());
+        const double raw = medianNanoseconds("render/written/raw/" + size.name());
+        const double limit24 = medianNanoseconds("render/limit/24bit/" + size.name());
+        const double limitRaw = medianNanoseconds("render/limit/raw/" + size.name());
+        line({size.name(), duration(standard), duration(limit24), ratio(standard, limit24), duration(raw),
+              duration(limitRaw), ratio(raw, limitRaw)},
+             frameWidths);
+    }
 }

@@ -14,8 +14,7 @@
 // one place it does):
 // - A message box is answered by the native layer's sink; on Windows by
 //   posting IDOK to the box, found by its caption.
-// - Threads: std::thread; CreateThread on Windows (mingw's win32 thread
-//   model has no std::thread).
+// - Threads, as tests/support/both_targets.h makes them.
 // - The module whose dialog template is made: found by an address in it
 //   natively, GetModuleHandleA on Windows.
 // - The native model sends only the messages these checks look at (no
@@ -31,31 +30,15 @@
 //   destroying the child leaves the box open; the model keeps the child as
 //   owner, so the box ends with it, answering 0. The plug-in shows such a
 //   box again without owner; no check here looks at it.
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include "platform/native/native_host.h"
-
-#include <thread>
-#endif
-
 #include "resources/resource.h"
+#include "tests/support/both_targets.h"
 
 #include <atomic>
 #include <cstdio>
 
 namespace {
 
-int failures = 0;
-
-void check(bool holds, const char* what, int line)
-{
-    if (!holds) {
-        std::fprintf(stderr, "user32_claims.cpp:%d: does not hold: %s\n", line, what);
-        ++failures;
-    }
-}
-#define CHECK(condition) check((condition), #condition, __LINE__)
+using both::Thread;
 
 constexpr char kBoxCaption[] = "user32 claims";
 std::atomic<bool> boxAnswered {false};
@@ -77,29 +60,6 @@ void answerBox()
 }
 void prepareBoxes() {}
 HINSTANCE claimsModule() { return GetModuleHandleA(nullptr); }
-
-class Thread {
-public:
-    template <typename Body>
-    explicit Thread(Body& body)
-        : handle_(CreateThread(nullptr, 0, run<Body>, &body, 0, nullptr))
-    {
-    }
-    void join()
-    {
-        WaitForSingleObject(handle_, INFINITE);
-        CloseHandle(handle_);
-    }
-
-private:
-    template <typename Body>
-    static DWORD WINAPI run(LPVOID body)
-    {
-        (*static_cast<Body*>(body))();
-        return 0;
-    }
-    HANDLE handle_;
-};
 #else
 void answerBox() { boxAnswered = true; }
 void prepareBoxes()
@@ -108,19 +68,6 @@ void prepareBoxes()
                             nullptr);
 }
 HINSTANCE claimsModule() { return NativeModuleContaining(reinterpret_cast<const void*>(&prepareBoxes)); }
-
-class Thread {
-public:
-    template <typename Body>
-    explicit Thread(Body& body)
-        : thread_(body)
-    {
-    }
-    void join() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
 #endif
 
 // What the windows were told, by whom. Entries are written before the
@@ -655,6 +602,6 @@ int main()
     aChildDialogGoesWithItsThreadTellingItsParentNothing();
     aLateTimerGivesOneMessageAfterPostedMessagesAndQuit();
     aThreadTimerReachesItsProcedureThroughDispatch();
-    std::printf("user32 claims: %d failed\n", failures);
-    return failures == 0 ? 0 : 1;
+    std::printf("user32 claims: %d failed\n", both::failures);
+    return both::failures == 0 ? 0 : 1;
 }

@@ -60,8 +60,8 @@ void renderNextFrame(AviOutputEffect& effect, int width = kWidth)
 {
     while (timeGetTime() == lastRendered)
         Sleep(1);
-    lastRendered = timeGetTime();
     effect.renderFrame(0, 0, pixels, 0, width, kHeight);
+    lastRendered = timeGetTime(); // the effect's clock read no later tick
 }
 
 // Runs `act` before the next frame write's first file operation, and fails
@@ -116,16 +116,6 @@ void startRecording(AviOutputEffect& effect, HWND dialog, const char* name)
     renderNextFrame(effect);
 }
 
-// The window thread takes what was posted to it.
-void settle(WindowThread& window)
-{
-    window.run([] {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&message);
-    });
-}
-
 // In the middle of a frame write, the host opens a new dialog for the
 // effect and then closes the old one. The new dialog waits for the write
 // if it must; the write waits for it a little, so that a dialog that does
@@ -165,7 +155,7 @@ void aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus()
         startRecording(effect, old, "status.avi");
         HWND opened = changeDialogsDuringTheNextWrite(window, effect, old, false);
         renderNextFrame(effect);
-        settle(window);
+        window.settle();
         const std::string status = textOf(opened, IDC_STATUS);
         CHECK(std::atoi(status.c_str()) == effect.totalFrames && effect.totalFrames >= 4);
         press(opened, IDC_SAVE);
@@ -184,12 +174,12 @@ void aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce()
     HWND old = openDialog(window, effect);
     startRecording(effect, old, "ended.avi");
     HWND opened = changeDialogsDuringTheNextWrite(window, effect, old, true);
-    settle(window);
+    window.settle();
     CHECK(effect.recording.load() == 0);
     CHECK(textOf(opened, IDC_SAVE) != "STOP");
     CHECK(boxes->waitFor(1) && boxes->count() == 1);
     renderNextFrame(effect);
-    settle(window);
+    window.settle();
     CHECK(boxes->count() == 1);
     window.run([&] { DestroyWindow(opened); });
 }
@@ -230,7 +220,7 @@ void aWriteErrorBoxOpensOnlyOnceItsFileIsFinished()
     removeFaults();
     host.join();
     renderNextFrame(effect);
-    settle(window);
+    window.settle();
     CHECK(boxes->waitFor(1) && boxes->count() == 1);
     CHECK(boxes->count() >= 1 && boxes->at(0).openFiles == 0);
 }
@@ -285,11 +275,11 @@ void aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce()
     renderNextFrame(effect);
     recordOnAThreadThatEndsAfterAFailedWrite(effect, "adopted.avi");
     HWND next = openDialog(window, effect);
-    settle(window);
+    window.settle();
     CHECK(boxes->waitFor(1) && boxes->count() == 1);
     CHECK(boxes->count() >= 1 && boxes->at(0).owned);
     renderNextFrame(effect);
-    settle(window);
+    window.settle();
     CHECK(boxes->count() == 1);
     CHECK(textOf(next, IDC_SAVE) != "STOP");
     window.run([&] { DestroyWindow(next); });
@@ -322,7 +312,7 @@ void anErrorNoDialogTookIsShownWhenItsEffectIsDeleted()
     CHECK(boxes->count() == 1 && !boxes->at(0).owned && boxes->at(0).openFiles == 0);
     deleted = true;
     host.join();
-    settle(window);
+    window.settle();
     CHECK(boxes->count() == 1);
     window.run([&] { DestroyWindow(dialog); });
 }
@@ -335,12 +325,12 @@ int main(int argc, char** argv)
     folder = argc > 1 ? std::string(argv[1]) + "/" : std::string();
     both::Boxes answered(openAviFiles);
     boxes = &answered;
-    aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus();
-    aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce();
-    aWriteErrorBoxOpensOnlyOnceItsFileIsFinished();
-    aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce();
-    aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce();
-    anErrorNoDialogTookIsShownWhenItsEffectIsDeleted();
+    both::run("aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus", aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus);
+    both::run("aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce", aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce);
+    both::run("aWriteErrorBoxOpensOnlyOnceItsFileIsFinished", aWriteErrorBoxOpensOnlyOnceItsFileIsFinished);
+    both::run("aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce", aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce);
+    both::run("aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce", aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce);
+    both::run("anErrorNoDialogTookIsShownWhenItsEffectIsDeleted", anErrorNoDialogTookIsShownWhenItsEffectIsDeleted);
     std::printf("dialogs while writing: %d failed\n", both::failures);
     return both::failures == 0 ? 0 : 1;
 }

@@ -36,6 +36,13 @@ inline void check(bool holds, const char* what, const char* file, int line)
 }
 #define CHECK(condition) both::check((condition), #condition, __FILE__, __LINE__)
 
+// Runs one case, saying which, so that a case that hangs is named.
+inline void run(const char* name, void (*body)())
+{
+    std::fprintf(stderr, "%s\n", name);
+    body();
+}
+
 // Runs `body` on a thread of its own until join().
 class Thread {
 public:
@@ -86,13 +93,19 @@ inline bool waitUntil(const std::function<bool()>& done, DWORD milliseconds)
 }
 
 // A host's top-level window: the parent of the dialogs made on its
-// thread, as a host's is. kRun runs the function its lParam points to; a
-// WM_CLOSE destroys the window and ends the thread's loop.
+// thread, as a host's is. kRun runs the function its lParam points to,
+// kReached sets the flag it points to, and a WM_CLOSE destroys the window
+// and ends the thread's loop.
 constexpr UINT kRun = WM_APP + 100;
+constexpr UINT kReached = WM_APP + 101;
 inline LRESULT CALLBACK hostProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == kRun) {
         (*reinterpret_cast<const std::function<void()>*>(lParam))();
+        return 0;
+    }
+    if (message == kReached) {
+        reinterpret_cast<std::atomic<bool>*>(lParam)->store(true);
         return 0;
     }
     if (message == WM_CLOSE) {
@@ -134,6 +147,15 @@ public:
     void run(const std::function<void()>& work)
     {
         SendMessageA(host_, kRun, 0, reinterpret_cast<LPARAM>(&work));
+    }
+    // Returns once the thread's loop, or a box's, has taken what was posted
+    // to it before. (Taking it from inside a send instead would run the
+    // boxes it raises inside the send, which no host does.)
+    void settle()
+    {
+        std::atomic<bool> reached {false};
+        PostMessageA(host_, kReached, 0, reinterpret_cast<LPARAM>(&reached));
+        waitUntil([&] { return reached.load(); }, INFINITE);
     }
 
 private:
@@ -197,11 +219,18 @@ private:
 #ifdef _WIN32
     static BOOL CALLBACK visit(HWND window, LPARAM self)
     {
+        // Only this process's boxes, and nothing that sends to another
+        // thread's window before it is known to be a box: that thread may
+        // be the one waiting for this box to be answered.
+        DWORD process = 0;
         char className[16] = "";
         char caption[16] = "";
-        GetClassNameA(window, className, sizeof className);
+        GetWindowThreadProcessId(window, &process);
+        if (process != GetCurrentProcessId() || !GetClassNameA(window, className, sizeof className) ||
+            std::strcmp(className, "#32770") != 0 || !IsWindowVisible(window))
+            return TRUE;
         GetWindowTextA(window, caption, sizeof caption);
-        if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "error") != 0 || !IsWindowVisible(window))
+        if (std::strcmp(caption, "error") != 0)
             return TRUE;
         auto* boxes = reinterpret_cast<Boxes*>(self);
         if (window != boxes->lastSeen_) {
