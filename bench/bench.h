@@ -68,9 +68,11 @@ void registerWriterBenchmarks();
 void registerFramePathBenchmarks();
 void registerPressLatencyBenchmarks();
 void registerFileWorkBenchmarks();
+void registerLockBenchmarks();
 
 // Median real time per iteration, in nanoseconds, of a benchmark that ran; -1 if none did.
 double medianNanoseconds(const std::string& name);
 void printRatioTables();
 void printPressLatencyTable();
 void printFileWorkTable();
+void printLockTable();

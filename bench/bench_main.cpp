@@ -164,6 +164,7 @@ int main(int argc, char** argv)
     registerFramePathBenchmarks();
     registerPressLatencyBenchmarks();
     registerFileWorkBenchmarks();
+    registerLockBenchmarks();
 
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -171,5 +172,6 @@ int main(int argc, char** argv)
     printRatioTables();
     printPressLatencyTable();
     printFileWorkTable();
+    printLockTable();
     return 0;
 }

@@ -13,7 +13,9 @@ struct Binding {
     AviOutputEffect* effect;
 };
 
-// Guards the table and every effect's dialogPins.
+// Guards the table and every effect's dialogPins. Destroyed with the
+// module's statics, when the plug-in is unloaded or the process ends: no
+// thread runs this code then, so every unlock() of it has returned.
 platform::TicketLock bindingLock;
 std::vector<Binding>& bindings()
 {
@@ -100,6 +102,9 @@ PinnedEffect::PinnedEffect(HWND window)
 
 PinnedEffect::~PinnedEffect() { release(); }
 
+// Every section that takes the effect's locks holds its pin until after
+// its last unlock() has returned, so an effect whose destructor sees no pin
+// may destroy its locks (platform/ticket_lock.h).
 void PinnedEffect::release()
 {
     if (!effect_)

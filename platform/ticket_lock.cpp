@@ -2,8 +2,6 @@
 // whose turn it is.
 #include "platform/ticket_lock.h"
 
-#include <new>
-
 namespace platform {
 
 namespace {
@@ -33,105 +31,26 @@ HANDLE slotEvent(std::atomic<HANDLE>& slot)
     return event;
 }
 
-// Making and destroying a lock is rare, so the pool's guard just spins.
-std::atomic_flag poolGuard = ATOMIC_FLAG_INIT;
-// Set once the module's statics are being destroyed: no unlock() can run
-// any more, so a set goes back to the system instead of to the pool.
-bool poolClosed = false;
-
-void guardPool()
-{
-    while (poolGuard.test_and_set(std::memory_order_acquire))
-        Sleep(0);
-}
-
-void unguardPool() { poolGuard.clear(std::memory_order_release); }
-
 } // namespace
 
 #ifdef TICKET_LOCK_TEST_HOOKS
-void (*TicketLock::afterHandOverForTests)() = nullptr;
+void (*TicketLock::afterHandOverForTests)(TicketLock&) = nullptr;
 #endif
 
-// Slot sets of destroyed locks, for the next locks made. They are never
-// freed while the module is loaded: an unlock() that passed a lock on just
-// before the lock was destroyed may still read one. The first ones are
-// the module's own, so that a few effects take nothing from the heap that
-// outlives them; more come from the heap.
-TicketLock::SlotSet* TicketLock::freeSlotSets = nullptr;
-TicketLock::SlotSet TicketLock::ownSlotSets[kOwnSlotSets];
-uint32_t TicketLock::ownSlotSetsUsed = 0;
-// With no memory for a slot set, waiters poll and nobody sleeps here.
-TicketLock::SlotSet TicketLock::noSlots;
-
-TicketLock::SlotSet* TicketLock::takeSlotSet()
-{
-    guardPool();
-    SlotSet* set = freeSlotSets;
-    if (set)
-        freeSlotSets = set->nextFree;
-    else if (ownSlotSetsUsed < kOwnSlotSets)
-        set = &ownSlotSets[ownSlotSetsUsed++];
-    unguardPool();
-    if (!set)
-        set = new (std::nothrow) SlotSet;
-    if (!set)
-        set = &noSlots;
-    for (uint32_t slot = 0; slot < kSlots; ++slot)
-        set->slot[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
-    return set;
-}
-
 TicketLock::TicketLock()
-    : slots_(takeSlotSet())
 {
+    for (uint32_t slot = 0; slot < kSlots; ++slot)
+        slots_[slot].sleeper.store(nobodyIn(slot), std::memory_order_relaxed);
 }
 
-void TicketLock::freeSlotSet(SlotSet* set)
-{
-    for (Slot& slot : set->slot) {
-        if (HANDLE event = slot.event.exchange(nullptr, std::memory_order_acq_rel))
-            CloseHandle(event);
-    }
-    const auto at = reinterpret_cast<uintptr_t>(set);
-    const auto own = reinterpret_cast<uintptr_t>(ownSlotSets);
-    if (at - own >= sizeof ownSlotSets)
-        delete set;
-}
-
-// The events stay with the set, for the next lock that takes it.
+// By the rule in the header nobody is inside lock() or unlock() now.
 TicketLock::~TicketLock()
 {
-    if (slots_ == &noSlots)
-        return;
-    guardPool();
-    const bool closed = poolClosed;
-    if (!closed) {
-        slots_->nextFree = freeSlotSets;
-        freeSlotSets = slots_;
-    }
-    unguardPool();
-    if (closed)
-        freeSlotSet(slots_);
-}
-
-// When the module goes (the host unloads the plug-in, or the program
-// ends), the pool goes with it.
-TicketLock::PoolCloser::~PoolCloser()
-{
-    guardPool();
-    poolClosed = true;
-    SlotSet* set = freeSlotSets;
-    freeSlotSets = nullptr;
-    unguardPool();
-    while (set) {
-        SlotSet* next = set->nextFree;
-        freeSlotSet(set);
-        set = next;
+    for (Slot& slot : slots_) {
+        if (HANDLE event = slot.event.load(std::memory_order_acquire))
+            CloseHandle(event);
     }
 }
-
-TicketLock::PoolCloser TicketLock::poolCloser;
 
 void TicketLock::waitForTurn(uint32_t ticket)
 {
@@ -155,13 +74,12 @@ void TicketLock::waitForTurn(uint32_t ticket)
 // which the look then sees, or before it, and then the releasing thread's
 // read of the slot, which follows its store, finds the ticket and sets the
 // slot's event. A set meant for a ticket that found its turn by itself
-// only wakes the slot's next sleeper once for nothing. False when there is
-// no event to sleep on.
+// only wakes the slot's next sleeper once for nothing. Without the barrier
+// both may miss each other, and the timed wait finds the turn instead.
+// False when there is no event to sleep on.
 bool TicketLock::sleepInSlot(uint32_t ticket)
 {
-    if (slots_ == &noSlots)
-        return false;
-    Slot& slot = slots_->slot[ticket % kSlots];
+    Slot& slot = slots_[ticket % kSlots];
     const HANDLE event = slotEvent(slot.event);
     if (!event)
         return false;

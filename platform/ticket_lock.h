@@ -3,15 +3,16 @@
 // releasing it one store, which keeps the per-frame path cheap. Threads
 // are served in the order they asked (tickets), so a thread that lets go
 // and asks again at once queues behind a thread already waiting: the lock
-// passes straight to the waiter. A waiter spins briefly, then sleeps until
-// its turn comes, since the holder may be writing a frame; the releasing
-// thread wakes exactly the thread whose turn it is.
+// passes straight to the waiter. A waiter spins briefly, then sleeps on an
+// event of the lock until its turn comes, since the holder may be writing
+// a frame; the releasing thread wakes exactly the thread whose turn it is.
 //
-// The thread that takes the lock from unlock() may destroy it at once, as
-// a host deleting an effect does: once unlock() has passed the lock on it
-// touches only the sleeping slots, which live in a pool that outlives
-// every lock of the module. A thread killed while it waits leaves the lock waiting for it,
-// as with any fair lock.
+// The rule: a lock is destroyed only once every unlock() of it has
+// returned (and nobody waits in lock()). unlock() reads the lock after it
+// has passed it on, so the next holder must not destroy it while the last
+// one is still leaving. Each place that destroys one says why the rule
+// holds there. A thread killed while it waits leaves the lock waiting for
+// it, as with any fair lock.
 #pragma once
 
 #include "platform/win32.h"
@@ -37,25 +38,24 @@ public:
 
     // Only the holder writes serving_, so a plain store passes the lock on.
     // A sleeper is either seen in its slot here or sees the store itself
-    // (see waitForTurn).
+    // (see sleepInSlot).
     void unlock()
     {
         const uint32_t turn = serving_.load(std::memory_order_relaxed) + 1;
-        Slot& slot = slots_->slot[turn % kSlots];
         serving_.store(turn, std::memory_order_release);
-        // From here on the lock may be gone: only the slot is read.
-        std::atomic_signal_fence(std::memory_order_seq_cst); // the compiler keeps the store first
+        std::atomic_signal_fence(std::memory_order_seq_cst); // the compiler keeps the store before the read
 #ifdef TICKET_LOCK_TEST_HOOKS
         if (afterHandOverForTests)
-            afterHandOverForTests();
+            afterHandOverForTests(*this);
 #endif
+        Slot& slot = slots_[turn % kSlots];
         if (slot.sleeper.load(std::memory_order_relaxed) == turn)
             wake(slot, turn);
     }
 
 #ifdef TICKET_LOCK_TEST_HOOKS
     // Tests only: runs in unlock() between passing the lock on and looking for a sleeper.
-    static void (*afterHandOverForTests)();
+    static void (*afterHandOverForTests)(TicketLock& lock);
 #endif
 
 private:
@@ -64,27 +64,9 @@ private:
     static constexpr uint32_t kSlots = 4;
 
     struct Slot {
-        std::atomic<uint32_t> sleeper {0};   // the ticket asleep here, else one that is none of this slot's
+        std::atomic<uint32_t> sleeper;       // the ticket asleep here, else one that never sleeps here
         std::atomic<HANDLE> event {nullptr}; // auto-reset, made at the slot's first sleep
     };
-    // One lock's slots, taken from the pool (ticket_lock.cpp) and handed back
-    // to it, events and all, when the lock is destroyed.
-    struct SlotSet {
-        Slot slot[kSlots];
-        SlotSet* nextFree = nullptr;
-    };
-
-    struct PoolCloser {
-        ~PoolCloser();
-    };
-    static constexpr uint32_t kOwnSlotSets = 32;
-    static SlotSet* freeSlotSets;
-    static SlotSet ownSlotSets[kOwnSlotSets];
-    static uint32_t ownSlotSetsUsed;
-    static SlotSet noSlots;
-    static PoolCloser poolCloser;
-    static SlotSet* takeSlotSet();
-    static void freeSlotSet(SlotSet* set);
 
     void waitForTurn(uint32_t ticket);
     bool sleepInSlot(uint32_t ticket);
@@ -93,7 +75,7 @@ private:
 
     std::atomic<uint32_t> next_ {0};    // the next ticket handed out
     std::atomic<uint32_t> serving_ {0}; // the ticket that holds the lock
-    SlotSet* const slots_;
+    Slot slots_[kSlots];
 };
 
 class LockGuard {

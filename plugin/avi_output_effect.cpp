@@ -30,6 +30,12 @@ AviOutputEffect::AviOutputEffect()
     AVIFileInit();
 }
 
+// The effect's locks go with it, so every unlock() of them must have
+// returned by now (platform/ticket_lock.h). The host's calls: no other
+// thread is inside one (a box the effect shows, from which the host may
+// delete it, comes after the call's unlock). The dialog's thread: it takes
+// the locks only while it pins the effect, and lets go of the pin after its
+// unlock (dialog/dialog_bindings.cpp); leaveDialog waits for the pins.
 AviOutputEffect::~AviOutputEffect()
 {
     leaveDialog();

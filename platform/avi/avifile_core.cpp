@@ -13,6 +13,9 @@ struct File {
     {
     }
     std::atomic<unsigned long> references {1};
+    // Taken only by calls that hold a reference to the file, directly or
+    // through its stream, until they return; the file goes with its last
+    // reference, so after every unlock() of its lock (platform/ticket_lock.h).
     platform::TicketLock lock;
     avi::AviWriter writer;
     Stream* stream = nullptr;
@@ -27,6 +30,8 @@ namespace {
 
 std::atomic<int> initCount {0};
 std::atomic<int> openFiles {0};
+// Destroyed with the module's statics, when the module is unloaded or the
+// process ends: no thread is inside its unlock() then.
 platform::TicketLock optionsLock;
 avi::WriterOptions writerOptions;
 
@@ -147,7 +152,7 @@ unsigned long releaseFile(File* file)
     if (!file)
         return 0;
     const unsigned long left = file->references.fetch_sub(1) - 1;
-    if (left == 0) {
+    if (left == 0) { // no call holds the file, so none is inside its lock
         file->writer.close();
         delete file;
         openFiles.fetch_sub(1);
