@@ -68,6 +68,7 @@ void registerWriterBenchmarks();
 void registerFramePathBenchmarks();
 void registerPressLatencyBenchmarks();
 void registerFileWorkBenchmarks();
+void registerIndexUpkeepBenchmarks();
 
 // Median real time per iteration, in nanoseconds, of a benchmark that ran; -1 if none did.
 double medianNanoseconds(const std::string& name);

@@ -164,6 +164,7 @@ int main(int argc, char** argv)
     registerFramePathBenchmarks();
     registerPressLatencyBenchmarks();
     registerFileWorkBenchmarks();
+    registerIndexUpkeepBenchmarks();
 
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
