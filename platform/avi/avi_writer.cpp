@@ -481,7 +481,6 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
     return WriterStatus::success();
 }
 
-
 // Where the file's end lies 2 past a multiple of 4 (every chunk is of even
 // size), a JUNK chunk of two bytes, so that the chunk after it, whose
 // fields are patched in place, is aligned.
@@ -675,8 +674,8 @@ WriterStatus AviWriter::writeIndexHead(size_t entries)
 void AviWriter::listOpenIndex(size_t entries)
 {
     const uint32_t slot = segment_.number - 1;
-    putSuperIndexEntry(slot, openIndex_.chunk, static_cast<uint32_t>(kStandardIndexBytes + sizeof(StandardIndexEntry) * entries),
-                       static_cast<uint32_t>(entries));
+    const auto size = static_cast<uint32_t>(kStandardIndexBytes + sizeof(StandardIndexEntry) * entries);
+    putSuperIndexEntry(slot, openIndex_.chunk, size, static_cast<uint32_t>(entries));
     if (superIndexEntries_ == 0)
         showSuperIndex(true);
     if (superIndexEntries_ <= slot)
@@ -921,7 +920,8 @@ WriterStatus AviWriter::finishSegments()
     if (!status.ok())
         return status;
     if (isFirstSegment()) {
-        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
+        updateHeader<MainHeader>(layout_.mainHeader,
+                                 [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
         if (superIndexEntries_ > 0) {
             showSuperIndex(false);
             setSuperIndexEntries(0);

@@ -154,8 +154,10 @@ std::vector<ProbedPacket> demuxPackets(const std::string& file, std::string* err
         result = avformat_find_stream_info(context, nullptr);
     AVPacket* packet = av_packet_alloc();
     while (result >= 0 && packet && (result = av_read_frame(context, packet)) >= 0) {
-        if (packet->stream_index == 0)
-            packets.push_back({packet->pts, packet->size, payloadHash(packet->data, static_cast<size_t>(packet->size))});
+        if (packet->stream_index == 0) {
+            const uint64_t hash = payloadHash(packet->data, static_cast<size_t>(packet->size));
+            packets.push_back({packet->pts, packet->size, hash});
+        }
         av_packet_unref(packet);
     }
     if (result < 0 && result != AVERROR_EOF && error) {
@@ -354,7 +356,8 @@ ReaderPayloads dumpedBy(const std::string& command, const std::string& file, con
 ReaderPayloads mplayerPayloads(const std::string& file)
 {
     const std::string dump = file + ".mplayer-dump";
-    return dumpedBy(std::string(kReaderTimeout) + "mplayer -really-quiet -nolirc -noconsolecontrols -nosound -dumpvideo -dumpfile " +
+    return dumpedBy(std::string(kReaderTimeout) +
+                        "mplayer -really-quiet -nolirc -noconsolecontrols -nosound -dumpvideo -dumpfile " +
                         shellQuote(dump) + " " + shellQuote(file) + " </dev/null >/dev/null",
                     file, dump);
 }

@@ -314,7 +314,8 @@ TEST_F(SmallSegments, ASegmentSizeWithNoRoomForAFrameAfterTheHeaderIsRefused)
     TempDir dir;
     Recording recording(dir.file("refused.avi"), 8, 4, kForms[0]);
     ASSERT_NE(recording.result, 0);
-    EXPECT_EQ(errorText(recording.result), "The AVI file's segment size leaves no room for a frame after the file header.");
+    EXPECT_EQ(errorText(recording.result),
+              "The AVI file's segment size leaves no room for a frame after the file header.");
 
     std::string output;
     EXPECT_EQ(runCommand(shellQuote(hostPath()) + " record " + shellQuote(pluginPath()) + " --out " +
