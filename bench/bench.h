@@ -69,6 +69,7 @@ void registerFramePathBenchmarks();
 void registerPressLatencyBenchmarks();
 void registerFileWorkBenchmarks();
 void registerLockBenchmarks();
+void registerIndexUpkeepBenchmarks();
 
 // Median real time per iteration, in nanoseconds, of a benchmark that ran; -1 if none did.
 double medianNanoseconds(const std::string& name);

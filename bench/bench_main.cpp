@@ -165,6 +165,7 @@ int main(int argc, char** argv)
     registerPressLatencyBenchmarks();
     registerFileWorkBenchmarks();
     registerLockBenchmarks();
+    registerIndexUpkeepBenchmarks();
 
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

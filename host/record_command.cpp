@@ -160,12 +160,39 @@ bool parseRecordOptions(int argc, char** argv, RecordOptions& options, std::stri
     return true;
 }
 
+namespace {
+
+// A segment size too small for the file's header and one frame of the
+// recording, which the writer would refuse when Save makes the file.
+bool segmentSizeFits(const RecordOptions& options)
+{
+    BITMAPINFOHEADER format {};
+    format.biSize = sizeof format;
+    format.biWidth = options.width;
+    format.biHeight = options.raw ? -options.height : options.height;
+    format.biPlanes = 1;
+    format.biBitCount = options.raw ? 32 : 24;
+    const uint64_t smallest = NativeSmallestAviSegment(&format);
+    if (options.segmentSize >= smallest)
+        return true;
+    std::fprintf(stderr,
+                 "apehost: --segment-size %llu leaves no room for a %dx%d frame after the file header; use at least "
+                 "%llu\n",
+                 static_cast<unsigned long long>(options.segmentSize), options.width, options.height,
+                 static_cast<unsigned long long>(smallest));
+    return false;
+}
+
+} // namespace
+
 int runRecord(const RecordOptions& options)
 {
     NativeSetMessageBoxSink(printBox, nullptr);
     if (options.segmentSize) {
         NativeAviWriterOptions writer {options.segmentSize, 0, 0};
         NativeSetAviWriterOptions(&writer);
+        if (!segmentSizeFits(options))
+            return 1;
     }
     if (options.virtualClock)
         NativeUseVirtualClock(0);

@@ -36,16 +36,49 @@ constexpr uint64_t kSegmentHeaderBytes = 2 * kListHeaderSize; // RIFF 'AVIX' + L
 constexpr uint32_t kLargestChunkData = 0x7FFFFFFFu;         // bit 31 of an ix00 size is a flag
 constexpr uint64_t kStandardIndexBytes = kChunkHeaderSize + sizeof(StandardIndexHeader);
 constexpr uint32_t kPlainFlags = kAvifIsInterleaved | kAvifTrustCkType;
-// A segment's interim indexes come with every header patch for its first
-// this many; after each further this many the time between them doubles,
-// so a segment that fills slowly (small frames, low rates: hours for 1 GiB)
-// never runs the super index out of entries. Past 512 of them a kill loses
-// at most a few seconds to readers that trust the index; others scan.
-constexpr uint32_t kInterimIndexesPerStep = 512;
+// A JUNK chunk of two bytes moves an end that lies 2 past a multiple of 4
+// onto one.
+constexpr uint64_t kAlignmentBytes = kChunkHeaderSize + 2;
+// A new open index has room for as many more entries as it lists, and at
+// least this many, so that an entry is copied about once more on average.
+constexpr uint64_t kLeastRoom = 256;
 
 uint64_t superIndexBytes(uint32_t capacity)
 {
     return sizeof(SuperIndexHeader) + sizeof(SuperIndexEntry) * uint64_t(capacity);
+}
+
+// A segment's open index: its ix00 and room inside a JUNK chunk.
+uint64_t openIndexBytes(uint64_t capacity)
+{
+    return kChunkHeaderSize + kStandardIndexBytes + sizeof(StandardIndexEntry) * capacity;
+}
+
+uint64_t legacyIndexBytes(uint64_t entries) { return kChunkHeaderSize + sizeof(LegacyIndexEntry) * entries; }
+
+// What the bytes of one frame of this format take, for a BI_RGB bitmap
+// that may leave its size to be worked out.
+uint64_t imageBytes(const BitmapInfoHeader& bitmap)
+{
+    if (bitmap.sizeImage != 0)
+        return bitmap.sizeImage;
+    const uint64_t width = static_cast<uint64_t>(std::max(bitmap.width, 0));
+    const uint64_t height = bitmap.height < 0 ? 0 - static_cast<int64_t>(bitmap.height) : bitmap.height;
+    return (width * bitmap.bitCount + 31) / 32 * 4 * height;
+}
+
+void putStandardEntry(const IndexEntry& entry, uint8_t* at)
+{
+    const StandardIndexEntry out {entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize), entry.sizeAndFlags};
+    std::memcpy(at, &out, sizeof out);
+}
+
+void putLegacyEntry(const IndexEntry& entry, uint8_t* at)
+{
+    const bool keyFrame = (entry.sizeAndFlags & kNonKeyFrameBit) == 0;
+    const LegacyIndexEntry out {kFrameChunk, keyFrame ? kIndexKeyFrame : 0, entry.chunkOffset,
+                                entry.sizeAndFlags & ~kNonKeyFrameBit};
+    std::memcpy(at, &out, sizeof out);
 }
 
 } // namespace
@@ -118,6 +151,10 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
     } catch (const std::bad_alloc&) {
         return WriterStatus::refused(Failure::OutOfMemory);
     }
+    // A first segment that cannot hold one frame after the header leaves a
+    // file whose AVI 1.0 part has no frame, which some readers refuse.
+    if (firstSegmentNeeds(bitmap) > options_.segmentLimit)
+        return WriterStatus::refused(Failure::SegmentTooSmall);
     // The header starts the file; setting the format again rewrites it.
     headerWritten_ = false;
     if (file_.end() != 0) {
@@ -126,6 +163,28 @@ WriterStatus AviWriter::setFormat(const void* format, size_t size)
             return status;
     }
     return startFirstSegment();
+}
+
+uint64_t AviWriter::firstSegmentNeeds(const BitmapInfoHeader& bitmap) const
+{
+    return header_.size() + kChunkHeaderSize + padded(imageBytes(bitmap)) + closingBytes(true, 1);
+}
+
+uint64_t AviWriter::smallestSegment(const WriterOptions& options, const StreamHeader& stream, const void* format,
+                                    size_t size)
+{
+    if (!format || !checkFormat(format, size).ok())
+        return 0;
+    AviWriter writer(options);
+    writer.stream_ = stream;
+    BitmapInfoHeader bitmap;
+    std::memcpy(&bitmap, format, sizeof bitmap);
+    try {
+        writer.layOutHeader(bitmap, format, size);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return writer.firstSegmentNeeds(bitmap);
 }
 
 WriterStatus AviWriter::checkFormat(const void* format, size_t size)
@@ -141,12 +200,12 @@ WriterStatus AviWriter::checkFormat(const void* format, size_t size)
 
 // RIFF 'AVI ' with hdrl (avih, strl with strh, strf, strn and the JUNK that
 // becomes indx, then the JUNK that becomes LIST odml) and the start of
-// LIST movi. The RIFF and movi sizes are patched as the file grows.
+// LIST movi. The RIFF and movi sizes are patched as the file grows. Every
+// field patched later lies on a 4-byte boundary.
 void AviWriter::layOutHeader(const BitmapInfoHeader& bitmap, const void* format, size_t size)
 {
     header_.clear();
-    headerDirtyBegin_ = SIZE_MAX;
-    headerDirtyEnd_ = 0;
+    dirty_.fill(DirtyRange());
     RiffBuilder out(header_);
     out.beginList(kRiff, kAvi);
     const size_t hdrl = out.beginList(kList, kHdrl);
@@ -169,6 +228,9 @@ void AviWriter::layOutHeader(const BitmapInfoHeader& bitmap, const void* format,
     out.end(strf);
     const size_t strn = out.beginChunk(kStrn);
     out.putBytes(stream_.name, strnlen(stream_.name, sizeof stream_.name) + 1);
+    // The name is padded so that the super index starts on 16 bytes: no
+    // page boundary then splits its count from its name, nor an entry.
+    out.putZeros((16 - header_.size() % 16) % 16);
     out.end(strn);
     // Room for the OpenDML super index, a JUNK chunk until the file needs it.
     layout_.superIndex = out.beginChunk(kJunk);
@@ -224,10 +286,11 @@ WriterStatus AviWriter::startFirstSegment()
 {
     segment_ = Segment {1, 0, layout_.moviList, 0};
     index_.clear();
+    openIndex_ = OpenIndex();
     superIndexEntries_ = 0;
-    segmentFirstEntry_ = 0;
-    interimIndexed_ = 0;
+    legacyIndex_ = 0;
     openDml_ = false;
+    indexDue_ = false;
     streamStart_ = stream_.start;
     patchSegmentSizes(header_.size(), header_.size());
     refreshCounters();
@@ -237,25 +300,27 @@ WriterStatus AviWriter::startFirstSegment()
         status = makeRoom(header_.size() + closingBytes(0));
     if (!status.ok())
         return status;
-    headerDirtyBegin_ = SIZE_MAX;
-    headerDirtyEnd_ = 0;
+    dirty_.fill(DirtyRange());
     headerWritten_ = true;
     describedEnd_ = file_.end();
-    lastFlushMs_ = monotonicMilliseconds();
+    lastFlushMs_ = now();
     return WriterStatus::success();
 }
 
 // ---- Room ----
 
-// Bytes the current segment still needs at its end for `entries` index
-// entries: its ix00 and, for the first segment, the idx1 as well.
-uint64_t AviWriter::closingBytes(size_t entries) const
+// Bytes a segment needs at its end for `entries` index entries: its open
+// index written anew, each behind a JUNK that aligns it, and for the first
+// segment the idx1 as well.
+uint64_t AviWriter::closingBytes(bool firstSegment, size_t entries)
 {
-    uint64_t bytes = kStandardIndexBytes + sizeof(StandardIndexEntry) * uint64_t(entries);
-    if (isFirstSegment())
-        bytes += kChunkHeaderSize + sizeof(LegacyIndexEntry) * uint64_t(entries);
+    uint64_t bytes = 2 * kAlignmentBytes + openIndexBytes(entries);
+    if (firstSegment)
+        bytes += legacyIndexBytes(entries);
     return bytes;
 }
+
+uint64_t AviWriter::closingBytes(size_t entries) const { return closingBytes(isFirstSegment(), entries); }
 
 bool AviWriter::fitsInSegment(uint64_t bytes, size_t entries) const
 {
@@ -305,8 +370,7 @@ WriterStatus AviWriter::writeFrame(int64_t position, const void* data, uint32_t 
     if (size > 0 && !data)
         return WriterStatus::refused(Failure::BadArgument);
     const uint64_t frameBytes = kChunkHeaderSize + padded(size);
-    if (size > kLargestChunkData ||
-        kSegmentHeaderBytes + frameBytes + kStandardIndexBytes + sizeof(StandardIndexEntry) > options_.segmentLimit)
+    if (size > kLargestChunkData || kSegmentHeaderBytes + frameBytes + closingBytes(false, 1) > options_.segmentLimit)
         return WriterStatus::refused(Failure::FrameTooLarge);
 
     const uint64_t end = streamStart_ + streamLength_;
@@ -376,10 +440,15 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
         slices[count++] = {gapChunks().bytes.data(), static_cast<size_t>(take * kChunkHeaderSize)};
         left -= take;
     }
+    // Where zeros hold the space ahead, a frame that a kill cuts short
+    // would claim them as the rest of its bytes: it goes out as JUNK and
+    // takes its name once whole.
+    const bool namedAfter = withFrame && file_.holdsSpaceWithZeros();
+    const uint64_t start = file_.end();
     uint8_t chunkHeader[kChunkHeaderSize];
     static const uint8_t kPad = 0;
     if (withFrame) {
-        putU32(chunkHeader, kFrameChunk);
+        putU32(chunkHeader, namedAfter ? kJunk : kFrameChunk);
         putU32(chunkHeader + 4, size);
         slices[count++] = {chunkHeader, sizeof chunkHeader};
         if (size > 0)
@@ -388,6 +457,12 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
             slices[count++] = {&kPad, 1};
     }
     status = file_.append(slices, count);
+    if (status.ok() && namedAfter) {
+        putU32(chunkHeader, kFrameChunk);
+        status = file_.writeAt(start + kChunkHeaderSize * gaps, chunkHeader, 4);
+        if (!status.ok())
+            cutBack(start);
+    }
     if (!status.ok()) {
         index_.truncate(indexBefore);
         return status;
@@ -400,138 +475,234 @@ WriterStatus AviWriter::appendChunks(uint64_t gaps, const void* data, uint32_t s
         largestChunk_ = std::max(largestChunk_, size);
     // A header patch that fails here is retried by the next one and by
     // close; the frame itself is in the file.
-    const uint64_t now = monotonicMilliseconds();
-    if (now - lastFlushMs_ >= options_.flushIntervalMs)
-        describe(now);
+    const uint64_t time = now();
+    if (indexDue_ || time - lastFlushMs_ >= options_.flushIntervalMs)
+        describe(time);
     return WriterStatus::success();
+}
+
+// Where the file's end lies 2 past a multiple of 4 (every chunk is of even
+// size), a JUNK chunk of two bytes, so that the chunk after it, whose
+// fields are patched in place, is aligned.
+WriterStatus AviWriter::alignEnd()
+{
+    if (file_.end() % 4 == 0)
+        return WriterStatus::success();
+    static const uint8_t kJunkOfTwo[kAlignmentBytes] = {'J', 'U', 'N', 'K', 2, 0, 0, 0, 0, 0};
+    Slice slice {kJunkOfTwo, sizeof kJunkOfTwo};
+    return file_.append(&slice, 1);
 }
 
 // ---- Segments ----
 
-// Ends the current segment with its indexes and starts the next. Each
-// step that can fail comes before anything in memory changes; when one
-// does, the file is cut back to where the segment ended.
+// Ends the current segment and starts the next: the segment's index made
+// complete and listed, the first segment's idx1 (as JUNK until the next
+// segment is listed), then the next segment's headers and this one's
+// final sizes. What fails after the index is cut back.
 WriterStatus AviWriter::startNextSegment()
 {
-    if (segmentFirstEntry_ + 2 > options_.superIndexCapacity)
+    if (segment_.number >= options_.superIndexCapacity)
         return WriterStatus::refused(Failure::FileTooLong);
-    WriterStatus status =
-        makeRoom(file_.end() + closingBytes(index_.size()) + kSegmentHeaderBytes + kStandardIndexBytes);
+    WriterStatus status = makeRoom(file_.end() + closingBytes(index_.size()) + kSegmentHeaderBytes);
+    if (status.ok())
+        status = describe(now(), Room::None);
     if (!status.ok())
         return status;
 
     const uint64_t dataEnd = file_.end();
-    SegmentEnd end;
-    status = writeSegmentEnd(true, end);
+    status = alignEnd();
+    const uint64_t moviEnd = file_.end();
+    if (status.ok() && isFirstSegment())
+        status = appendLegacyIndex(kJunk);
+    const uint64_t riffEnd = file_.end();
     Slice slice {segmentHeader_.data(), segmentHeader_.size()};
     if (status.ok())
         status = file_.append(&slice, 1);
     if (status.ok())
-        status = patchSegmentSizes(end.moviEnd, end.riffEnd);
+        status = patchSegmentSizes(moviEnd, riffEnd);
+    if (status.ok())
+        status = flushHeader();
     if (!status.ok()) {
         cutBack(dataEnd);
+        patchSegmentSizes(dataEnd, dataEnd);
+        flushHeader();
         return status;
     }
 
-    describeSegmentEnd(end);
     if (isFirstSegment())
-        convertToOpenDml();
-    segment_ = Segment {segment_.number + 1, end.riffEnd, end.riffEnd + kListHeaderSize, streamLength_};
+        legacyIndex_ = moviEnd;
+    segment_ = Segment {segment_.number + 1, riffEnd, riffEnd + kListHeaderSize, streamLength_};
     index_.clear();
-    segmentFirstEntry_ = superIndexEntries_;
-    interimIndexed_ = 0;
-    // A header patch that fails here is retried by the next one.
-    describe(monotonicMilliseconds());
+    openIndex_ = OpenIndex();
+    indexDue_ = true;
     return WriterStatus::success();
 }
 
-// Writes what ends the current segment: its ix00 (for OpenDML files)
-// inside its movi, then for the first segment the idx1.
-WriterStatus AviWriter::writeSegmentEnd(bool withStandardIndex, SegmentEnd& end)
+// The first segment's idx1, `id` naming it, written where the file
+// already reaches (see the class comment).
+WriterStatus AviWriter::appendLegacyIndex(uint32_t id)
 {
-    WriterStatus status;
-    end.hasStandardIndex = withStandardIndex;
-    if (withStandardIndex) {
-        end.standardIndex = file_.end();
-        status = appendStandardIndex(0);
-        if (!status.ok())
-            return status;
-    }
-    end.moviEnd = file_.end();
-    if (isFirstSegment())
-        status = appendLegacyIndex();
-    end.riffEnd = file_.end();
-    return status;
+    const uint64_t bytes = legacyIndexBytes(index_.size());
+    WriterStatus status = file_.extendTo(file_.end() + bytes);
+    if (!status.ok())
+        return status;
+    putU32(staging_.data(), id);
+    putU32(staging_.data() + 4, static_cast<uint32_t>(bytes - kChunkHeaderSize));
+    return writeStaged(kChunkHeaderSize, 0, index_.size(), sizeof(LegacyIndexEntry), putLegacyEntry, nullptr);
 }
 
-// Writes a chunk of index entries through the staging buffer: `head`, then
-// one entry of entrySize bytes per index entry from `first` on, laid out by fill.
+// Writes the `used` bytes already in staging_, then the index entries
+// [first, last) laid out by `fill`, through staging_: appended, or from *at on.
 template<typename Fill>
-WriterStatus AviWriter::appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize,
-                                         size_t first, Fill fill)
+WriterStatus AviWriter::writeStaged(size_t used, size_t first, size_t last, size_t entrySize, Fill fill, uint64_t* at)
 {
     uint8_t* out = staging_.data();
-    putU32(out, id);
-    putU32(out + 4, static_cast<uint32_t>(headSize + entrySize * (index_.size() - first)));
-    if (headSize > 0)
-        std::memcpy(out + kChunkHeaderSize, head, headSize);
-    size_t used = kChunkHeaderSize + headSize;
-    for (size_t i = first; i < index_.size(); ++i) {
+    auto write = [&]() {
+        const Slice slice {out, used};
+        const WriterStatus status = at ? file_.writeAt(*at, out, used) : file_.append(&slice, 1);
+        if (at)
+            *at += used;
+        used = 0;
+        return status;
+    };
+    for (size_t i = first; i < last; ++i) {
         if (used + entrySize > staging_.size()) {
-            Slice slice {out, used};
-            WriterStatus status = file_.append(&slice, 1);
+            const WriterStatus status = write();
             if (!status.ok())
                 return status;
-            used = 0;
         }
         fill(index_[i], out + used);
         used += entrySize;
     }
-    Slice slice {out, used};
-    return file_.append(&slice, 1);
+    return used > 0 ? write() : WriterStatus::success();
 }
 
-WriterStatus AviWriter::appendStandardIndex(size_t first)
+// Undoes a segment end that failed part way: the file is cut back to its
+// data, so no piece of an index lies past the sizes, and the space the
+// index needs is set aside again.
+void AviWriter::cutBack(uint64_t end)
+{
+    file_.cutTo(end);
+    file_.reserveUpTo(end + closingBytes(index_.size()));
+}
+
+// ---- The open segment's index ----
+
+// Brings the segment's ix00 in the file up to index_. The entries since
+// the last patch go into its room, which its head does not list yet
+// (`inRoom`); when they do not fit, a new chunk with every entry and room
+// for more is appended, which the super index lists from the next header
+// write on.
+WriterStatus AviWriter::writeIndex(Room room, bool& inRoom)
+{
+    inRoom = false;
+    const size_t entries = index_.size();
+    if (entries == openIndex_.entries)
+        return WriterStatus::success();
+    if (openIndex_.chunk == 0 || entries > openIndex_.capacity)
+        return appendOpenIndex(room);
+    uint64_t at = openIndex_.chunk + kStandardIndexBytes + sizeof(StandardIndexEntry) * openIndex_.entries;
+    const WriterStatus status =
+        writeStaged(0, openIndex_.entries, entries, sizeof(StandardIndexEntry), putStandardEntry, &at);
+    inRoom = status.ok();
+    return status;
+}
+
+WriterStatus AviWriter::appendOpenIndex(Room room)
+{
+    const size_t entries = index_.size();
+    uint64_t capacity = entries;
+    if (room == Room::Some) {
+        // Room for as many entries again, from at most half of what the
+        // segment can spare.
+        const uint64_t needed = file_.end() - segment_.riff + kAlignmentBytes + openIndexBytes(entries) +
+                                closingBytes(entries);
+        const uint64_t spare = needed < options_.segmentLimit ? options_.segmentLimit - needed : 0;
+        capacity += std::min<uint64_t>(std::max<uint64_t>(entries, kLeastRoom), spare / 2 / sizeof(StandardIndexEntry));
+    }
+    const uint64_t bytes = openIndexBytes(capacity);
+    WriterStatus status = makeRoom(file_.end() + kAlignmentBytes + bytes + closingBytes(entries));
+    if (!status.ok())
+        return status;
+    const uint64_t start = file_.end();
+    status = alignEnd();
+    const uint64_t junk = file_.end();
+    if (status.ok())
+        status = file_.extendTo(junk + bytes);
+    if (status.ok()) {
+        putU32(staging_.data(), kJunk);
+        putU32(staging_.data() + 4, static_cast<uint32_t>(bytes - kChunkHeaderSize));
+        fillIndexHead(staging_.data() + kChunkHeaderSize, entries);
+        status = writeStaged(kChunkHeaderSize + kStandardIndexBytes, 0, entries, sizeof(StandardIndexEntry),
+                             putStandardEntry, nullptr);
+    }
+    if (!status.ok()) {
+        cutBack(start);
+        return status;
+    }
+    file_.skipTo(junk + bytes);
+    openIndex_ = OpenIndex {junk + kChunkHeaderSize, capacity, entries};
+    return WriterStatus::success();
+}
+
+// The ix00's chunk header and index header for `entries` entries.
+void AviWriter::fillIndexHead(uint8_t* at, size_t entries) const
 {
     StandardIndexHeader head {};
     head.longsPerEntry = sizeof(StandardIndexEntry) / 4;
     head.indexType = kIndexOfChunks;
-    head.entriesInUse = static_cast<uint32_t>(index_.size() - first);
+    head.entriesInUse = static_cast<uint32_t>(entries);
     head.chunkId = kFrameChunk;
     head.baseOffset = segment_.moviList + kListHeaderSize - 4;
-    return appendIndexChunk(kIx00, &head, sizeof head, sizeof(StandardIndexEntry), first,
-                            [](const IndexEntry& entry, uint8_t* at) {
-                                const StandardIndexEntry out {
-                                    entry.chunkOffset + static_cast<uint32_t>(kChunkHeaderSize), entry.sizeAndFlags};
-                                std::memcpy(at, &out, sizeof out);
-                            });
+    putU32(at, kIx00);
+    putU32(at + 4, static_cast<uint32_t>(sizeof head + sizeof(StandardIndexEntry) * entries));
+    std::memcpy(at + kChunkHeaderSize, &head, sizeof head);
 }
 
-WriterStatus AviWriter::appendLegacyIndex()
+// The ix00's size and count, in one write from its size on: cut short, it
+// leaves the size grown and the count as it was, which lists fewer entries.
+WriterStatus AviWriter::writeIndexHead(size_t entries)
 {
-    return appendIndexChunk(kIdx1, nullptr, 0, sizeof(LegacyIndexEntry), 0, [](const IndexEntry& entry, uint8_t* at) {
-        const bool keyFrame = (entry.sizeAndFlags & kNonKeyFrameBit) == 0;
-        const LegacyIndexEntry out {kFrameChunk, keyFrame ? kIndexKeyFrame : 0, entry.chunkOffset,
-                                    entry.sizeAndFlags & ~kNonKeyFrameBit};
-        std::memcpy(at, &out, sizeof out);
-    });
+    uint8_t head[kStandardIndexBytes];
+    fillIndexHead(head, entries);
+    return file_.writeAt(openIndex_.chunk + 4, head + 4, 12);
 }
 
-// The header learns of the indexes written: the segment's super index
-// entry, in place of its interim ones, and for the first segment the idx1.
-void AviWriter::describeSegmentEnd(const SegmentEnd& end)
+// The segment's super index entry for its open index as it will be, with
+// the count that covers it; the first segment's shows the super index, the
+// second's makes the file OpenDML.
+void AviWriter::listOpenIndex(size_t entries)
 {
-    if (end.hasStandardIndex) {
-        putSuperIndexEntry(segmentFirstEntry_, end.standardIndex,
-                           static_cast<uint32_t>(end.moviEnd - end.standardIndex),
-                           static_cast<uint32_t>(streamLength_ - segment_.firstPosition));
-        for (uint32_t slot = segmentFirstEntry_ + 1; slot < superIndexEntries_; ++slot)
-            putSuperIndexEntry(slot, 0, 0, 0);
-        setSuperIndexEntries(segmentFirstEntry_ + 1);
+    const uint32_t slot = segment_.number - 1;
+    const auto size = static_cast<uint32_t>(kStandardIndexBytes + sizeof(StandardIndexEntry) * entries);
+    putSuperIndexEntry(slot, openIndex_.chunk, size, static_cast<uint32_t>(entries));
+    if (superIndexEntries_ == 0)
+        showSuperIndex(true);
+    if (superIndexEntries_ <= slot)
+        setSuperIndexEntries(slot + 1);
+    if (slot == 1 && !openDml_) {
+        openDml_ = true;
+        setHeaderField(layout_.odml, kList);
     }
-    if (isFirstSegment())
-        updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
 }
+
+// The first segment's idx1 goes out as JUNK and takes its name only once
+// the second segment is listed: past the frames its index lists, MPlayer
+// walks on chunk by chunk, and into any chunk over 64 KiB but JUNK, whose
+// idx1 entries it plays as frames.
+WriterStatus AviWriter::nameLegacyIndex()
+{
+    uint8_t id[4];
+    putU32(id, kIdx1);
+    WriterStatus status = file_.writeAt(legacyIndex_, id, sizeof id);
+    if (!status.ok())
+        return status;
+    legacyIndex_ = 0;
+    updateHeader<MainHeader>(layout_.mainHeader, [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
+    return flushHeader();
+}
+
+// ---- The super index ----
 
 void AviWriter::putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size, uint32_t duration)
 {
@@ -544,57 +715,7 @@ void AviWriter::putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size
     });
 }
 
-bool AviWriter::interimIndexDue(uint64_t now) const
-{
-    if (index_.size() == interimIndexed_ || superIndexEntries_ >= options_.superIndexCapacity)
-        return false;
-    const uint32_t steps = std::min<uint32_t>((superIndexEntries_ - segmentFirstEntry_) / kInterimIndexesPerStep, 20);
-    return steps == 0 || now - lastInterimMs_ >= (uint64_t(options_.flushIntervalMs) << steps);
-}
-
-// An ix00 for the segment's frames since its last one, listed in the super
-// index. It takes only room that no frame needs; when it cannot be written
-// the file is cut back and the next patch tries again.
-void AviWriter::appendInterimIndex(uint64_t now)
-{
-    if (!interimIndexDue(now))
-        return;
-    const uint64_t entries = index_.size() - interimIndexed_;
-    const uint64_t bytes = kStandardIndexBytes + sizeof(StandardIndexEntry) * entries;
-    if (!fitsInSegment(bytes, 0) || !makeRoom(file_.end() + bytes + closingBytes(index_.size())).ok())
-        return;
-    const uint64_t at = file_.end();
-    if (!appendStandardIndex(interimIndexed_).ok()) {
-        cutBack(at);
-        return;
-    }
-    // The first segment has no index at all until it ends.
-    if (superIndexEntries_ == 0)
-        showSuperIndex(true);
-    putSuperIndexEntry(superIndexEntries_, at, static_cast<uint32_t>(bytes), static_cast<uint32_t>(entries));
-    setSuperIndexEntries(superIndexEntries_ + 1);
-    interimIndexed_ = index_.size();
-    lastInterimMs_ = now;
-}
-
-// Undoes a segment end that failed part way: the file is cut back to its
-// data, so no piece of an index lies past the sizes, and the space the
-// index needs is set aside again.
-void AviWriter::cutBack(uint64_t end)
-{
-    file_.cutTo(end);
-    file_.reserveUpTo(end + closingBytes(index_.size()));
-}
-
-// The file outgrows its first segment: the reserved JUNK becomes the
-// OpenDML super index and the 'LIST odml' header for good.
-void AviWriter::convertToOpenDml()
-{
-    openDml_ = true;
-    showSuperIndex(true);
-}
-
-// The reserved JUNK as the super index and 'LIST odml', or JUNK again.
+// The reserved JUNK as the super index, or JUNK again.
 void AviWriter::showSuperIndex(bool shown)
 {
     setHeaderField(layout_.superIndex, shown ? kIndx : kJunk);
@@ -604,17 +725,6 @@ void AviWriter::showSuperIndex(bool shown)
         head.indexType = kIndexOfIndexes;
         head.chunkId = kFrameChunk;
     });
-    setHeaderField(layout_.odml, shown ? kList : kJunk);
-}
-
-// A file that stayed one segment is a plain AVI file once its idx1 is
-// written: the interim indexes are dropped from the header.
-void AviWriter::hideInterimIndexes()
-{
-    for (uint32_t slot = 0; slot < superIndexEntries_; ++slot)
-        putSuperIndexEntry(slot, 0, 0, 0);
-    setSuperIndexEntries(0);
-    showSuperIndex(false);
 }
 
 void AviWriter::setSuperIndexEntries(uint32_t entries)
@@ -638,8 +748,22 @@ void AviWriter::updateHeader(size_t at, Change change)
     std::memcpy(&record, header_.data() + at, sizeof record);
     change(record);
     std::memcpy(header_.data() + at, &record, sizeof record);
-    headerDirtyBegin_ = std::min(headerDirtyBegin_, at);
-    headerDirtyEnd_ = std::max(headerDirtyEnd_, at + sizeof record);
+    DirtyRange& dirty = dirty_[zoneOf(at)];
+    dirty.begin = std::min(dirty.begin, at);
+    dirty.end = std::max(dirty.end, at + sizeof record);
+}
+
+AviWriter::Zone AviWriter::zoneOf(size_t at) const
+{
+    if (at < kChunkHeaderSize)
+        return RiffSize;
+    if (at >= layout_.moviList)
+        return MoviSize;
+    if (at >= layout_.odml)
+        return Odml;
+    if (at >= layout_.superIndex + kChunkHeaderSize + sizeof(SuperIndexHeader))
+        return SuperIndexEntries;
+    return Front;
 }
 
 // Sets the open segment's RIFF and movi sizes. The first segment's lie in
@@ -678,44 +802,62 @@ void AviWriter::refreshCounters()
                                  [&](ExtendedHeader& extended) { extended.totalFrames = clampToU32(streamLength_); });
 }
 
+// Writes what changed of the header, zone by zone in the order of Zone;
+// each write stays in one zone, so a kill part way through it leaves no
+// count ahead of what it counts.
 WriterStatus AviWriter::flushHeader()
 {
-    if (headerDirtyBegin_ >= headerDirtyEnd_)
-        return WriterStatus::success();
-    WriterStatus status =
-        file_.writeAt(headerDirtyBegin_, header_.data() + headerDirtyBegin_, headerDirtyEnd_ - headerDirtyBegin_);
-    if (status.ok()) {
-        headerDirtyBegin_ = SIZE_MAX;
-        headerDirtyEnd_ = 0;
+    for (DirtyRange& dirty : dirty_) {
+        if (dirty.begin >= dirty.end)
+            continue;
+        const WriterStatus status = file_.writeAt(dirty.begin, header_.data() + dirty.begin, dirty.end - dirty.begin);
+        if (!status.ok())
+            return status;
+        dirty = DirtyRange();
     }
-    return status;
+    return WriterStatus::success();
 }
 
-// Makes the header describe everything written: the open segment's
-// interim index, its sizes, then the counts, which wait while the sizes
-// cannot be written so that the header never lists what they leave out.
-WriterStatus AviWriter::describe(uint64_t now)
+// Makes the header describe everything written: the segment's index (its
+// entries, or a new chunk for them), the sizes that cover it, then its
+// super index entry and the counts, which wait while the sizes cannot be
+// written so that the header never lists what they leave out, and last
+// the ix00's own count. Reports a failed index too, after the header.
+WriterStatus AviWriter::describe(uint64_t now, Room room)
 {
     lastFlushMs_ = now;
-    appendInterimIndex(now);
-    const WriterStatus sizes = patchSegmentSizes(file_.end(), file_.end());
-    if (!sizes.ok())
-        return sizes;
+    indexDue_ = false;
+    const size_t entries = index_.size();
+    const size_t listed = openIndex_.entries;
+    bool inRoom = false;
+    const WriterStatus index = writeIndex(room, inRoom);
+    WriterStatus status = patchSegmentSizes(file_.end(), file_.end());
+    if (!status.ok())
+        return status;
+    const bool grown = index.ok() && entries != listed;
+    if (grown)
+        listOpenIndex(entries);
     refreshCounters();
-    const WriterStatus header = flushHeader();
-    if (header.ok())
+    status = flushHeader();
+    if (status.ok() && grown && inRoom)
+        status = writeIndexHead(entries);
+    if (status.ok() && grown)
+        openIndex_.entries = entries;
+    if (status.ok() && legacyIndex_ != 0 && superIndexEntries_ > 1)
+        status = nameLegacyIndex();
+    if (status.ok())
         describedEnd_ = file_.end();
-    return header;
+    return index.ok() ? status : index;
 }
 
 WriterStatus AviWriter::keepCurrent()
 {
     if (!file_.isOpen() || !headerWritten_ || file_.end() == describedEnd_)
         return WriterStatus::success();
-    const uint64_t now = monotonicMilliseconds();
-    if (now - lastFlushMs_ < options_.flushIntervalMs / 2)
+    const uint64_t time = now();
+    if (time - lastFlushMs_ < options_.flushIntervalMs / 2)
         return WriterStatus::success();
-    return describe(now);
+    return describe(time);
 }
 
 // ---- Closing ----
@@ -731,45 +873,90 @@ WriterStatus AviWriter::close()
     return result.ok() ? closed : result;
 }
 
-// The last segment's indexes, the header, then the file cut to its end.
-// Closing is the file's last chance, so each step that fails is tried once
-// more: a write can fail for a moment.
+// The last segment's index, its sizes and the header, then the file cut
+// to its end. Closing is the file's last chance, so a step that fails is
+// tried once more: a write can fail for a moment.
 WriterStatus AviWriter::finishFile()
 {
-    const uint64_t dataEnd = file_.end();
-    SegmentEnd end;
-    WriterStatus status = writeLastSegmentEnd(dataEnd, end);
-    if (status.ok()) {
-        status = patchSegmentSizes(end.moviEnd, end.riffEnd);
+    WriterStatus status;
+    if (!isFirstSegment() && index_.size() == 0) {
+        status = dropEmptySegment();
+    } else {
+        // An OpenDML file's last index, complete and listed; what a failed
+        // attempt left past the end is cut off.
+        if (!isFirstSegment()) {
+            status = describe(now(), Room::None);
+            if (!status.ok())
+                status = describe(now(), Room::None);
+            if (!status.ok())
+                return fallBackToUnindexed(file_.end(), status);
+        }
+        const uint64_t dataEnd = file_.end();
+        status = finishSegments();
+        if (!status.ok()) {
+            cutBack(dataEnd);
+            status = finishSegments();
+        }
         if (!status.ok())
-            status = patchSegmentSizes(end.moviEnd, end.riffEnd);
+            return fallBackToUnindexed(dataEnd, status);
     }
-    if (!status.ok())
-        return fallBackToUnindexed(dataEnd, status);
-    describeSegmentEnd(end);
-    if (!openDml_ && superIndexEntries_ > 0)
-        hideInterimIndexes();
-    refreshCounters();
-    status = flushHeader();
-    if (!status.ok())
-        status = flushHeader();
     WriterStatus trimmed = file_.cutTo(file_.end());
     if (!trimmed.ok())
         trimmed = file_.cutTo(file_.end());
     return status.ok() ? trimmed : status;
 }
 
-WriterStatus AviWriter::writeLastSegmentEnd(uint64_t dataEnd, SegmentEnd& end)
+// The end of the last movi list, a file of one segment's idx1, the sizes,
+// and the header: a file of one segment is plain AVI 1.0, its idx1 in place
+// of the super index.
+WriterStatus AviWriter::finishSegments()
 {
-    WriterStatus status = writeSegmentEnd(openDml_, end);
+    WriterStatus status = alignEnd();
+    const uint64_t moviEnd = file_.end();
+    if (status.ok() && isFirstSegment())
+        status = appendLegacyIndex(kIdx1);
     if (status.ok())
+        status = patchSegmentSizes(moviEnd, file_.end());
+    if (!status.ok())
         return status;
-    cutBack(dataEnd);
-    return writeSegmentEnd(openDml_, end);
+    if (isFirstSegment()) {
+        updateHeader<MainHeader>(layout_.mainHeader,
+                                 [](MainHeader& avih) { avih.flags = kPlainFlags | kAvifHasIndex; });
+        if (superIndexEntries_ > 0) {
+            showSuperIndex(false);
+            setSuperIndexEntries(0);
+        }
+    }
+    refreshCounters();
+    status = flushHeader();
+    return status.ok() ? status : flushHeader();
+}
+
+// A segment no chunk reached (its first frame failed): the file ends where
+// the one before did, which for the first makes it plain AVI 1.0 again.
+WriterStatus AviWriter::dropEmptySegment()
+{
+    WriterStatus status = file_.cutTo(segment_.riff);
+    if (!status.ok())
+        return status;
+    if (segment_.number == 2) {
+        segment_ = Segment {1, 0, layout_.moviList, 0};
+        if (legacyIndex_ != 0) {
+            status = nameLegacyIndex();
+            if (!status.ok())
+                return status;
+        }
+        showSuperIndex(false);
+        setSuperIndexEntries(0);
+    }
+    refreshCounters();
+    status = flushHeader();
+    return status.ok() ? status : flushHeader();
 }
 
 // Without room for the index the file still reads front to back: sizes
-// that cover the frames, and no claim of an index.
+// that cover the frames (and any index chunk the header lists), and no
+// claim of an idx1.
 WriterStatus AviWriter::fallBackToUnindexed(uint64_t dataEnd, WriterStatus why)
 {
     file_.cutTo(dataEnd);

@@ -3,19 +3,18 @@
 // The file starts as a plain AVI 1.0 file (RIFF 'AVI ' with hdrl, movi and
 // idx1). Space for the OpenDML super index and the dmlh header is reserved
 // as JUNK; once the first RIFF segment is full the file becomes OpenDML in
-// place: the first segment gets its ix00 and idx1, the JUNK turns into
-// 'indx' and 'LIST odml', and further frames go into RIFF 'AVIX' segments,
-// each with its own ix00.
+// place: the first segment gets its idx1, the JUNK turns into 'indx' and
+// 'LIST odml', and further frames go into RIFF 'AVIX' segments.
 //
-// Readers that trust the indexes (GStreamer, mkvmerge) see no frame that
-// no index lists, so while a segment fills, each header patch first
-// writes an interim ix00 for the frames since the last one and gives it a
-// super index entry; in the first segment that shows the super index
-// early. The segment's end writes one ix00 for the whole segment and puts
-// it in place of the interim entries, so the super index holds one entry
-// per finished segment; a file that closes in its first segment hides the
-// super index again and stays plain AVI 1.0. The interim chunks stay in
-// movi, where every reader skips them.
+// Each segment has one standard index (ix00) and one super index entry,
+// from its first header patch on: readers that trust the indexes
+// (GStreamer, mkvmerge) see no frame that no index lists, so the segment
+// being filled is indexed as it fills. Its ix00 lies in its movi list inside
+// a JUNK chunk with room for more entries; each header patch writes the
+// entries since the last into that room, and when they do not fit, a new
+// chunk with every entry and more room replaces it. A file that closes in
+// its first segment hides the super index again behind its idx1 and stays
+// plain AVI 1.0.
 //
 // The stream starts at the first frame's position (strh dwStart). Later
 // positions past the end of the stream are filled with empty chunks, which
@@ -25,10 +24,26 @@
 // Crash safety: at most every flushInterval the header's sizes and counts
 // are patched to describe everything written so far (keepCurrent does it
 // for a caller with no frame to write), so a reader can walk a file whose
-// writer was killed. Closing needs no space the disk does not have: the
-// space the indexes will take is set aside before a frame is reported
-// written. A file operation that fails leaves the file as it was before the
-// step it belonged to: a segment end that fails part way is cut back.
+// writer was killed. A kill may also come part way through any write (Linux
+// ends a write at a page boundary when a fatal signal arrives), so each
+// write leaves a file every reader gets right at any length it reaches:
+//  - an entry before the count that covers it, and a chunk's data before
+//    the size that claims it: an index's entries land in room that its
+//    head does not list yet, the super index entry before the count, the
+//    movi list before the RIFF's... ; every field patched in place is 4-byte
+//    aligned (16 for super index entries) so no page boundary splits one;
+//  - an index chunk is written where the file already reaches, so a write
+//    cut short leaves zeros after it, never a chunk whose size runs past the
+//    end of the file, inside which readers that scan (ffmpeg) find entries
+//    that look like frames;
+//  - nothing MPlayer might walk into after the frames its index lists is an
+//    index chunk over 64 KiB, which it would enter and play as frames: the
+//    ix00 lie inside JUNK, and the first segment's idx1 is written as JUNK
+//    and named idx1 only once the second segment is indexed.
+// Closing needs no space the disk does not have: the space the indexes
+// will take is set aside before a frame is reported written. A file
+// operation that fails leaves the file as it was before the step it
+// belonged to: a segment end that fails part way is cut back.
 #pragma once
 
 #include "platform/avi/avi_format.h"
@@ -36,6 +51,7 @@
 #include "platform/avi/segment_index.h"
 #include "platform/avi/writer_status.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -66,10 +82,11 @@ struct StreamHeader {
 
 struct WriterOptions {
     uint64_t segmentLimit = uint64_t(1) << 30; // bytes per RIFF segment, headers included
-    uint32_t superIndexCapacity = 4096;        // most segments, and interim indexes in the last
+    uint32_t superIndexCapacity = 4096;        // most segments
     uint32_t flushIntervalMs = 1000;           // most time between header patches
     uint32_t maxGap = 1u << 20;                // most empty positions one write may add
     uint64_t reserveAhead = uint64_t(16) << 20; // most space set aside ahead of the frames
+    uint64_t (*clock)() = nullptr;             // milliseconds for the patch schedule; nullptr: monotonicMilliseconds
 };
 
 // A segment's sizes are 32-bit, and so is the super index chunk's.
@@ -87,7 +104,9 @@ public:
 
     WriterStatus open(const char* path);
     WriterStatus createStream(const StreamHeader& header);
-    // Takes a BITMAPINFOHEADER (and any colour table after it) and writes the file header.
+    // Takes a BITMAPINFOHEADER (and any colour table after it) and writes
+    // the file header. Refused when the first segment cannot hold the
+    // header and one frame of the format's size.
     WriterStatus setFormat(const void* format, size_t size);
     // Writes one frame at `position`; see the class comment for where it lands.
     WriterStatus writeFrame(int64_t position, const void* data, uint32_t size, bool keyFrame);
@@ -101,15 +120,29 @@ public:
 
     bool hasStream() const { return hasStream_; }
 
+    // The smallest segment limit that setFormat takes for this stream and
+    // format: the header they lay out, one frame and its indexes.
+    static uint64_t smallestSegment(const WriterOptions& options, const StreamHeader& stream, const void* format,
+                                    size_t size);
+
 private:
     // Where the header's records lie in header_.
     struct HeaderLayout {
         size_t mainHeader = 0;
         size_t streamHeader = 0;
-        size_t superIndex = 0;     // the JUNK chunk that becomes 'indx'
+        size_t superIndex = 0;     // the JUNK chunk that becomes 'indx', 16-byte aligned
         size_t odml = 0;           // the JUNK chunk that becomes 'LIST odml'
         size_t extendedHeader = 0; // the dmlh record inside it
         size_t moviList = 0;
+    };
+
+    // The header's parts that change, in the order a patch writes them:
+    // sizes before the counts and entries they cover, entries before the
+    // count that lists them.
+    enum Zone { RiffSize, MoviSize, SuperIndexEntries, Front, Odml, kZones };
+    struct DirtyRange {
+        size_t begin = SIZE_MAX;
+        size_t end = 0;
     };
 
     // The RIFF segment that frames go into: its 'RIFF' and 'LIST movi'
@@ -121,22 +154,24 @@ private:
         uint64_t firstPosition = 0;
     };
 
-    // Where the indexes that end a segment landed.
-    struct SegmentEnd {
-        bool hasStandardIndex = false;
-        uint64_t standardIndex = 0; // the ix00 chunk, at the end of movi
-        uint64_t moviEnd = 0;
-        uint64_t riffEnd = 0; // after the idx1 of the first segment
+    // The segment's ix00 in the file, inside a JUNK chunk with room for
+    // `capacity` entries; it lists `entries`.
+    struct OpenIndex {
+        uint64_t chunk = 0; // 0: none yet
+        uint64_t capacity = 0;
+        size_t entries = 0;
     };
 
     // setFormat's steps.
     static WriterStatus checkFormat(const void* format, size_t size);
+    uint64_t firstSegmentNeeds(const BitmapInfoHeader& bitmap) const;
     void layOutHeader(const BitmapInfoHeader& bitmap, const void* format, size_t size);
     void putStreamHeader(RiffBuilder& out, const BitmapInfoHeader& bitmap);
     WriterStatus startFirstSegment();
 
     // Room for what a write adds.
     bool isFirstSegment() const { return segment_.number == 1; }
+    static uint64_t closingBytes(bool firstSegment, size_t entries);
     uint64_t closingBytes(size_t entries) const;
     bool fitsInSegment(uint64_t bytes, size_t entries) const;
     WriterStatus makeRoom(uint64_t required);
@@ -145,35 +180,42 @@ private:
     // The movi list's contents.
     WriterStatus declareStart(uint64_t position);
     WriterStatus appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame);
+    WriterStatus alignEnd();
     WriterStatus startNextSegment();
-    WriterStatus writeSegmentEnd(bool withStandardIndex, SegmentEnd& end);
-    WriterStatus appendLegacyIndex();
-    WriterStatus appendStandardIndex(size_t first);
+    WriterStatus appendLegacyIndex(uint32_t id);
     template<typename Fill>
-    WriterStatus appendIndexChunk(uint32_t id, const void* head, size_t headSize, size_t entrySize, size_t first,
-                                  Fill fill);
-    bool interimIndexDue(uint64_t now) const;
-    void appendInterimIndex(uint64_t now);
-    void putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size, uint32_t duration);
-    void describeSegmentEnd(const SegmentEnd& end);
+    WriterStatus writeStaged(size_t used, size_t first, size_t last, size_t entrySize, Fill fill, uint64_t* at);
     void cutBack(uint64_t end);
-    void convertToOpenDml();
+
+    // The open segment's index.
+    enum class Room { Some, None };
+    WriterStatus writeIndex(Room room, bool& inRoom);
+    WriterStatus appendOpenIndex(Room room);
+    WriterStatus writeIndexHead(size_t entries);
+    void fillIndexHead(uint8_t* at, size_t entries) const;
+    void listOpenIndex(size_t entries);
+    WriterStatus nameLegacyIndex();
+
+    // The super index.
+    void putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size, uint32_t duration);
     void showSuperIndex(bool shown);
-    void hideInterimIndexes();
     void setSuperIndexEntries(uint32_t entries);
 
     // The header: kept in memory, patched there, written when due.
     void setHeaderField(size_t at, uint32_t value);
     template<typename Record, typename Change>
     void updateHeader(size_t at, Change change);
+    Zone zoneOf(size_t at) const;
     WriterStatus patchSegmentSizes(uint64_t moviEnd, uint64_t riffEnd);
     void refreshCounters();
     WriterStatus flushHeader();
-    WriterStatus describe(uint64_t now);
+    WriterStatus describe(uint64_t now, Room room = Room::Some);
+    uint64_t now() const { return options_.clock ? options_.clock() : monotonicMilliseconds(); }
 
     // close's steps.
     WriterStatus finishFile();
-    WriterStatus writeLastSegmentEnd(uint64_t dataEnd, SegmentEnd& end);
+    WriterStatus finishSegments();
+    WriterStatus dropEmptySegment();
     WriterStatus fallBackToUnindexed(uint64_t dataEnd, WriterStatus why);
 
     WriterOptions options_;
@@ -183,16 +225,15 @@ private:
     bool headerWritten_ = false;
     std::vector<uint8_t> header_;
     HeaderLayout layout_;
-    size_t headerDirtyBegin_ = SIZE_MAX;
-    size_t headerDirtyEnd_ = 0;
+    std::array<DirtyRange, kZones> dirty_ {};
 
     Segment segment_;
     SegmentIndex index_;
+    OpenIndex openIndex_;
     uint32_t superIndexEntries_ = 0;
-    uint32_t segmentFirstEntry_ = 0; // the current segment's first super index entry
-    size_t interimIndexed_ = 0;      // its index entries already in an interim ix00
-    uint64_t lastInterimMs_ = 0;
+    uint64_t legacyIndex_ = 0; // the first segment's idx1 while it is still named JUNK
     bool openDml_ = false;
+    bool indexDue_ = false; // a new segment is indexed with its first chunk
 
     uint64_t streamStart_ = 0;  // the first frame's position, strh dwStart
     uint64_t streamLength_ = 0; // positions from there on, gaps included

@@ -34,13 +34,17 @@ std::atomic<int> openFiles {0};
 // process ends: no thread is inside its unlock() then.
 platform::TicketLock optionsLock;
 avi::WriterOptions writerOptions;
+std::atomic<uint64_t (*)()> writerClock {nullptr};
 
 avi::WriterStatus refused(avi::Failure why) { return avi::WriterStatus::refused(why); }
 
 avi::WriterOptions currentOptions()
 {
     platform::LockGuard guard(optionsLock);
-    return writerOptions;
+    avi::WriterOptions options = writerOptions;
+    if (uint64_t (*clock)() = writerClock.load())
+        options.clock = clock;
+    return options;
 }
 
 } // namespace
@@ -61,7 +65,14 @@ void setWriterOptions(const avi::WriterOptions& options)
     writerOptions = avi::withinFormatLimits(options);
 }
 
+void setWriterClock(uint64_t (*clock)()) { writerClock.store(clock); }
+
 int openFileCount() { return openFiles.load(); }
+
+uint64_t smallestSegment(const avi::StreamHeader& header, const void* format, size_t size)
+{
+    return avi::AviWriter::smallestSegment(currentOptions(), header, format, size);
+}
 
 avi::WriterStatus open(File** file, const char* path, unsigned mode)
 {

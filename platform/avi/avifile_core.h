@@ -25,8 +25,13 @@ void init();
 void exit();
 // Options for files opened from now on.
 void setWriterOptions(const avi::WriterOptions& options);
+// The clock of every writer opened from now on, whatever the options say.
+void setWriterClock(uint64_t (*clock)());
 // Files opened and not yet released by every reference.
 int openFileCount();
+// The smallest segment size that files opened from now on take for this
+// stream and format (AviWriter::smallestSegment).
+uint64_t smallestSegment(const avi::StreamHeader& header, const void* format, size_t size);
 
 avi::WriterStatus open(File** file, const char* path, unsigned mode);
 avi::WriterStatus createStream(File* file, const avi::StreamHeader& header, Stream** stream);

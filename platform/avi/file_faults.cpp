@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 
 namespace avi {
 
@@ -14,7 +13,8 @@ uint64_t counted = 0;
 uint64_t capacity = UINT64_MAX; // the space the file held when the disk filled
 
 // A call that fails on its own gets half its bytes (or blocks) down first,
-// as a write cut short by the disk would; a patch in place gets nothing.
+// as a write cut short by the disk would; a patch in place or a change of
+// the file's size gets nothing.
 uint64_t reachOfAFailure(FileOperation operation, uint64_t offset, uint64_t end)
 {
     if (operation == FileOperation::Append || operation == FileOperation::Reserve)
@@ -44,6 +44,8 @@ bool FileFaults::active() { return installed.load(std::memory_order_acquire); }
 
 bool FileFaults::reservationDisabled() { return active() && plan.noReservation; }
 
+FileWatcher* FileFaults::watcher() { return active() ? plan.watcher : nullptr; }
+
 FaultVerdict FileFaults::judge(FileOperation operation, uint64_t offset, uint64_t end, uint64_t held)
 {
     ++counted;
@@ -51,10 +53,6 @@ FaultVerdict FileFaults::judge(FileOperation operation, uint64_t offset, uint64_
         plan.beforeCall(operation, counted, plan.context);
     switch (plan.kind) {
     case FaultPlan::Kind::None:
-        return {};
-    case FaultPlan::Kind::Kill:
-        if (counted == plan.at)
-            std::_Exit(FaultPlan::kKilledStatus);
         return {};
     case FaultPlan::Kind::Once:
         if (counted != plan.at)

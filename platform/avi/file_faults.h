@@ -4,11 +4,27 @@
 // (tests, writer_probe) install a plan, on one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace avi {
 
-enum class FileOperation : uint8_t { Append, WriteAt, Truncate, Reserve };
+struct Slice;
+
+enum class FileOperation : uint8_t { Append, WriteAt, Truncate, Reserve, Extend };
+
+// Told of every change a file operation makes to a file's bytes, after the
+// system made it, so that a test can record a recording's writes once and
+// rebuild the file as any kill would have left it.
+class FileWatcher {
+public:
+    virtual void wrote(uint64_t offset, const Slice* slices, size_t count) = 0;
+    // The file's size was set: cut, or grown with zeros.
+    virtual void resized(uint64_t size) = 0;
+
+protected:
+    ~FileWatcher() = default;
+};
 
 struct FaultPlan {
     enum class Kind : uint8_t {
@@ -16,7 +32,6 @@ struct FaultPlan {
         Once,     // call `at` fails, every other call succeeds
         DiskFull, // from call `at` on, the file cannot grow past the space it holds then
         AppendsFail, // from call `at` on, every append fails, space or not (a failing device)
-        Kill,     // the process ends just before call `at`, as a kill would end it
     };
     Kind kind = Kind::None;
     uint64_t at = 0;      // counted from 1 over every operation of every file
@@ -26,9 +41,8 @@ struct FaultPlan {
     // test can act in the middle of a write.
     void (*beforeCall)(FileOperation operation, uint64_t call, void* context) = nullptr;
     void* context = nullptr;
-
-    // How a process ended by a Kill plan exits.
-    static constexpr int kKilledStatus = 9;
+    // Sees every change the calls make to a file's bytes.
+    FileWatcher* watcher = nullptr;
 };
 
 // What happens to one call: whether it fails, and how far its bytes (or
@@ -49,6 +63,8 @@ public:
     // For OutputFile. active() is the only cost when nothing is installed.
     static bool active();
     static bool reservationDisabled();
+    // The plan's watcher, or nullptr.
+    static FileWatcher* watcher();
     // The call covers [offset, end); the file holds blocks up to `held`.
     static FaultVerdict judge(FileOperation operation, uint64_t offset, uint64_t end, uint64_t held);
     // Free bytes for a file holding `held`, given what the system reports.

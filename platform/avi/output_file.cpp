@@ -31,6 +31,7 @@ WriterStatus OutputFile::create(const char* path)
     close();
     end_ = 0;
     reservedEnd_ = 0;
+    diskSize_ = 0;
     allocates_ = !FileFaults::reservationDisabled();
     try {
         return systemCreate(path);
@@ -51,10 +52,24 @@ WriterStatus OutputFile::append(const Slice* slices, size_t count)
             return WriterStatus::system(verdict.code);
         }
     }
-    const WriterStatus status = systemWrite(end_, slices, count);
+    const WriterStatus status = write(end_, slices, count);
     if (status.ok())
         end_ += total;
     return status;
+}
+
+WriterStatus OutputFile::extendTo(uint64_t size)
+{
+    if (!isOpen())
+        return WriterStatus::refused(Failure::Closed);
+    if (size <= diskSize_)
+        return WriterStatus::success();
+    if (FileFaults::active()) {
+        const FaultVerdict verdict = FileFaults::judge(FileOperation::Extend, diskSize_, size, held());
+        if (verdict.fails)
+            return WriterStatus::system(verdict.code);
+    }
+    return setSize(size);
 }
 
 WriterStatus OutputFile::writeAt(uint64_t offset, const void* data, size_t size)
@@ -69,7 +84,7 @@ WriterStatus OutputFile::writeAt(uint64_t offset, const void* data, size_t size)
             return WriterStatus::system(verdict.code);
         }
     }
-    return systemWrite(offset, &slice, 1);
+    return write(offset, &slice, 1);
 }
 
 WriterStatus OutputFile::cutTo(uint64_t size)
@@ -84,7 +99,7 @@ WriterStatus OutputFile::cutTo(uint64_t size)
         if (verdict.fails)
             return WriterStatus::system(verdict.code);
     }
-    const WriterStatus status = systemSetSize(size);
+    const WriterStatus status = setSize(size);
     if (status.ok())
         reservedEnd_ = size;
     return status;
@@ -121,12 +136,34 @@ WriterStatus OutputFile::close()
     return status;
 }
 
+WriterStatus OutputFile::write(uint64_t offset, const Slice* slices, size_t count)
+{
+    const WriterStatus status = systemWrite(offset, slices, count);
+    if (!status.ok())
+        return status;
+    diskSize_ = std::max(diskSize_, offset + totalSize(slices, count));
+    if (FileWatcher* watcher = FileFaults::watcher())
+        watcher->wrote(offset, slices, count);
+    return status;
+}
+
+WriterStatus OutputFile::setSize(uint64_t size)
+{
+    const WriterStatus status = systemSetSize(size);
+    if (!status.ok())
+        return status;
+    diskSize_ = size;
+    if (FileWatcher* watcher = FileFaults::watcher())
+        watcher->resized(size);
+    return status;
+}
+
 // What a failed write got down before it failed: the first `bytes` bytes.
 WriterStatus OutputFile::writePrefix(uint64_t offset, const Slice* slices, size_t count, uint64_t bytes)
 {
     for (size_t i = 0; i < count && bytes > 0; ++i) {
         const Slice part {slices[i].data, static_cast<size_t>(std::min<uint64_t>(slices[i].size, bytes))};
-        const WriterStatus status = systemWrite(offset, &part, 1);
+        const WriterStatus status = write(offset, &part, 1);
         if (!status.ok())
             return status;
         offset += part.size;
@@ -171,7 +208,7 @@ WriterStatus OutputFile::writeZeros(uint64_t from, uint64_t end)
             slices[count] = {zeros, static_cast<size_t>(std::min<uint64_t>(kZeroBlock, end - from - bytes))};
             bytes += slices[count].size;
         }
-        const WriterStatus status = systemWrite(from, slices, count);
+        const WriterStatus status = write(from, slices, count);
         if (!status.ok())
             return status;
         from += bytes;
@@ -186,14 +223,14 @@ WriterStatus OutputFile::writeZeros(uint64_t from, uint64_t end)
 void OutputFile::giveBack(uint64_t keep)
 {
     if (!allocates_) {
-        systemSetSize(std::max(keep, end_));
+        setSize(std::max(keep, end_));
         return;
     }
-    if (!systemSetSize(end_).ok() || keep <= end_)
+    if (!setSize(end_).ok() || keep <= end_)
         return;
     bool unsupported = false;
     if (!systemAllocate(end_, keep, unsupported).ok()) {
-        systemSetSize(end_);
+        setSize(end_);
         reservedEnd_ = end_;
     }
 }

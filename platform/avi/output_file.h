@@ -32,6 +32,19 @@ public:
     // Writes the slices back to back at end(). On failure end() stays where
     // it was; bytes that did land beyond it are overwritten or cut later.
     WriterStatus append(const Slice* slices, size_t count);
+    // Makes the file at least `size` bytes long, zeros past what was
+    // written; end() stays. A chunk appended after the file reaches its end
+    // never claims bytes past the end of the file when a kill cuts its write
+    // short (Linux may end a write at any page boundary): zeros follow what
+    // landed, where readers that scan would otherwise look for chunks
+    // inside its data.
+    WriterStatus extendTo(uint64_t size);
+    // Moves end() over zeros that extendTo left past it, up to `end`.
+    void skipTo(uint64_t end)
+    {
+        if (end > end_ && end <= diskSize_)
+            end_ = end;
+    }
     WriterStatus writeAt(uint64_t offset, const void* data, size_t size);
     // Cuts the file to `size` (at most end()), with the space set aside past
     // it, and moves end() there. end() moves even when the system refuses
@@ -44,6 +57,9 @@ public:
     WriterStatus reserveUpTo(uint64_t end);
     // Where the space set aside so far ends.
     uint64_t reservedEnd() const { return reservedEnd_; }
+    // Whether zeros written past end() hold that space, where the file
+    // system cannot set blocks aside.
+    bool holdsSpaceWithZeros() const { return !allocates_; }
     // Bytes the disk has left for this file.
     uint64_t freeSpace() const;
     // The largest size this process may give a file (a resource limit), or UINT64_MAX.
@@ -67,6 +83,10 @@ private:
     WriterStatus systemClose();
 
     uint64_t held() const { return end_ > reservedEnd_ ? end_ : reservedEnd_; }
+    // Every change to the file's bytes goes through these two, which keep
+    // diskSize_ and tell a test's watcher (file_faults.h).
+    WriterStatus write(uint64_t offset, const Slice* slices, size_t count);
+    WriterStatus setSize(uint64_t size);
     WriterStatus writePrefix(uint64_t offset, const Slice* slices, size_t count, uint64_t bytes);
     WriterStatus setAside(uint64_t from, uint64_t end);
     WriterStatus allocate(uint64_t from, uint64_t end);
@@ -77,6 +97,7 @@ private:
     std::string folder_; // where the file lies, on targets that ask a folder for its free space
     uint64_t end_ = 0;
     uint64_t reservedEnd_ = 0;
+    uint64_t diskSize_ = 0; // the file's size as the system has it: end_, or more with zeros past it
     uint64_t sizeLimit_ = UINT64_MAX;
     bool allocates_ = true; // false: space is set aside by writing zeros
 };

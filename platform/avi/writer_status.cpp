@@ -35,6 +35,8 @@ const char* describeFailure(Failure failure)
         return "The AVI file library has not been initialised.";
     case Failure::NotWritable:
         return "The AVI file library only creates files for writing.";
+    case Failure::SegmentTooSmall:
+        return "The AVI file's segment size leaves no room for a frame after the file header.";
     }
     return "Unknown AVI writer error.";
 }

@@ -22,8 +22,9 @@ enum class Failure : uint8_t {
     Closed,           // the file or stream has been released
     NotInitialised,   // AVIFileInit has not been called, or every init has had its exit
     NotWritable,      // a file may only be opened to be created and written
+    SegmentTooSmall,  // the first RIFF segment cannot hold the header and one frame
 };
-constexpr Failure kLastFailure = Failure::NotWritable;
+constexpr Failure kLastFailure = Failure::SegmentTooSmall;
 
 struct WriterStatus {
     Failure failure = Failure::None;

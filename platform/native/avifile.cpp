@@ -9,9 +9,11 @@
 #include "platform/avi/file_faults.h"
 #include "platform/native/error_codes.h"
 #include "platform/native/native_host.h"
+#include "platform/native/timing.h"
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,6 +34,9 @@ bool injectedFailure(const char* operation, HRESULT& code)
     code = injectedCode;
     return true;
 }
+
+// Header patches go by the clock the tests drive.
+[[maybe_unused]] const bool writerClockSet = (avifile::setWriterClock(native::milliseconds), true);
 
 std::atomic<DWORD> writeDelayUs {0};
 std::atomic<long> failedWrites {0};
@@ -80,6 +85,14 @@ WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* op
     if (options && options->superIndexCapacity)
         writer.superIndexCapacity = options->superIndexCapacity;
     avifile::setWriterOptions(writer);
+}
+
+WIN32_NATIVE_API uint64_t NativeSmallestAviSegment(const BITMAPINFOHEADER* format)
+{
+    avi::StreamHeader stream;
+    stream.type = avi::kVideoStream;
+    std::memset(stream.name, 'x', sizeof stream.name - 1);
+    return avifile::smallestSegment(stream, format, sizeof *format);
 }
 
 WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code)

@@ -1,5 +1,7 @@
-// timeGetTime: a 32-bit millisecond tick that wraps, real or virtual.
+// timeGetTime: a 32-bit millisecond tick that wraps, real or virtual, and
+// the same clock in 64 bits for the AVI writer.
 #include "platform/native/native_host.h"
+#include "platform/native/timing.h"
 
 #include <atomic>
 #include <time.h>
@@ -7,28 +9,30 @@
 namespace {
 
 std::atomic<bool> useVirtual {false};
-std::atomic<DWORD> virtualTick {0};
+std::atomic<uint64_t> virtualMs {0};
 
-DWORD realTick()
+uint64_t realMs()
 {
     timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
-    return static_cast<DWORD>(ms);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 } // namespace
 
+uint64_t native::milliseconds()
+{
+    return useVirtual.load(std::memory_order_relaxed) ? virtualMs.load(std::memory_order_relaxed) : realMs();
+}
+
 WIN32_NATIVE_API DWORD timeGetTime()
 {
-    if (useVirtual.load(std::memory_order_relaxed))
-        return virtualTick.load(std::memory_order_relaxed);
-    return realTick();
+    return static_cast<DWORD>(native::milliseconds());
 }
 
 WIN32_NATIVE_API void NativeUseVirtualClock(DWORD startTick)
 {
-    virtualTick.store(startTick, std::memory_order_relaxed);
+    virtualMs.store(startTick, std::memory_order_relaxed);
     useVirtual.store(true, std::memory_order_relaxed);
 }
 
@@ -36,5 +40,5 @@ WIN32_NATIVE_API void NativeUseRealClock() { useVirtual.store(false, std::memory
 
 WIN32_NATIVE_API void NativeAdvanceClock(DWORD milliseconds)
 {
-    virtualTick.fetch_add(milliseconds, std::memory_order_relaxed);
+    virtualMs.fetch_add(milliseconds, std::memory_order_relaxed);
 }

@@ -24,7 +24,8 @@ WIN32_NATIVE_API void NativeSetMessageBoxSink(NativeMessageBoxSink sink, void* c
 WIN32_NATIVE_API int NativeMessageQueueCount();
 
 // The millisecond tick. With the virtual clock, timeGetTime() returns a
-// value that only the caller moves; it wraps like the real one.
+// value that only the caller moves; it wraps like the real one. The AVI
+// writer behind AVIFileOpenA times its header patches by the same clock.
 WIN32_NATIVE_API void NativeUseVirtualClock(DWORD startTick);
 WIN32_NATIVE_API void NativeUseRealClock();
 WIN32_NATIVE_API void NativeAdvanceClock(DWORD milliseconds);
@@ -55,6 +56,10 @@ struct NativeAviWriterOptions {
     uint32_t superIndexCapacity; // most segments in one file, and interim indexes in the last
 };
 WIN32_NATIVE_API void NativeSetAviWriterOptions(const NativeAviWriterOptions* options);
+// The smallest segment limit those options may give: the file header for a
+// stream of any name and this format, and one frame. 0 for a format the
+// writer refuses.
+WIN32_NATIVE_API uint64_t NativeSmallestAviSegment(const BITMAPINFOHEADER* format);
 
 // Makes the next call of one AVIFile operation ("AVIFileOpenA",
 // "AVIFileCreateStreamA", "AVIStreamSetFormat" or "AVIStreamWrite") fail

@@ -40,6 +40,8 @@ HRESULT toAviFileResult(const avi::WriterStatus& status)
     case avi::Failure::FrameTooLarge:
     case avi::Failure::FileTooLong:
         return ERROR_FILE_TOO_LARGE;
+    case avi::Failure::SegmentTooSmall:
+        return ERROR_INVALID_PARAMETER;
     case avi::Failure::OutOfMemory:
         return ERROR_NOT_ENOUGH_MEMORY;
     case avi::Failure::Closed:

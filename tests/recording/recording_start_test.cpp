@@ -3,6 +3,7 @@
 #include "tests/support/media_probe.h"
 #include "tests/support/riff_walk.h"
 
+#include <algorithm>
 #include <climits>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -30,8 +31,11 @@ TEST_F(RecordingStart, DeclaresTheStreamItWillWrite)
     EXPECT_EQ(littleEndian32(strh, 32), 0u) << "length";
     EXPECT_EQ(littleEndian32(strh, 40), 0xFFFFFFFFu) << "quality";
     EXPECT_EQ(littleEndian32(strh, 44), 0u) << "sample size";
+    // The name, ended and padded with zeros.
     const std::vector<uint8_t> strn = chunkData(path, "strn");
-    EXPECT_EQ(std::string(strn.begin(), strn.end()), std::string("avs capture quorvane", 21));
+    ASSERT_GE(strn.size(), 21u);
+    EXPECT_EQ(std::string(strn.begin(), strn.begin() + 21), std::string("avs capture quorvane", 21));
+    EXPECT_TRUE(std::all_of(strn.begin() + 21, strn.end(), [](uint8_t byte) { return byte == 0; }));
 }
 
 TEST_F(RecordingStart, EachFrameFormIsDeclaredInTheFilesFormat)

@@ -5,7 +5,9 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <sstream>
 #include <sys/wait.h>
@@ -40,6 +42,27 @@ size_t countLines(const std::string& text, const std::string& containing)
 }
 
 } // namespace
+
+uint64_t payloadHash(const void* data, size_t size)
+{
+    uint64_t hash = 14695981039346656037ull;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    return hash;
+}
+
+uint32_t adler32(const void* data, size_t size)
+{
+    uint32_t a = 1;
+    uint32_t b = 0;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < size; ++i) {
+        a = (a + bytes[i]) % 65521;
+        b = (b + a) % 65521;
+    }
+    return (b << 16) | a;
+}
 
 std::string shellQuote(const std::string& text)
 {
@@ -149,8 +172,10 @@ std::vector<ProbedPacket> demuxPackets(const std::string& file, std::string* err
         result = avformat_find_stream_info(context, nullptr);
     AVPacket* packet = av_packet_alloc();
     while (result >= 0 && packet && (result = av_read_frame(context, packet)) >= 0) {
-        if (packet->stream_index == 0)
-            packets.push_back({packet->pts, packet->size});
+        if (packet->stream_index == 0) {
+            const uint64_t hash = payloadHash(packet->data, static_cast<size_t>(packet->size));
+            packets.push_back({packet->pts, packet->size, hash});
+        }
         av_packet_unref(packet);
     }
     if (result < 0 && result != AVERROR_EOF && error) {
@@ -325,4 +350,66 @@ int64_t mplayerFrameCount(const std::string& file, std::string* errors)
     if (status != 0)
         return -1;
     return static_cast<int64_t>(countLines(lines, " frame"));
+}
+
+namespace {
+
+// Readers that hang on a broken file (gst-launch does now and then when it
+// fails to preroll; MPlayer may spin on a bad index) are stopped.
+const char kReaderTimeout[] = "timeout -k 2 10 ";
+
+// Runs a reader that writes what it read to `dump`; gives the dump.
+ReaderPayloads dumpedBy(const std::string& command, const std::string& file, const std::string& dump)
+{
+    ReaderPayloads payloads;
+    std::remove(dump.c_str());
+    payloads.ok = runReader(command, file, nullptr, &payloads.errors) == 0;
+    std::ifstream in(dump, std::ios::binary);
+    payloads.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::remove(dump.c_str());
+    return payloads;
+}
+
+} // namespace
+
+ReaderPayloads mplayerPayloads(const std::string& file)
+{
+    const std::string dump = file + ".mplayer-dump";
+    return dumpedBy(std::string(kReaderTimeout) +
+                        "mplayer -really-quiet -nolirc -noconsolecontrols -nosound -dumpvideo -dumpfile " +
+                        shellQuote(dump) + " " + shellQuote(file) + " </dev/null >/dev/null",
+                    file, dump);
+}
+
+ReaderPayloads gstreamerPayloads(const std::string& file)
+{
+    const std::string dump = file + ".gstreamer-dump";
+    return dumpedBy(std::string(kReaderTimeout) + "gst-launch-1.0 -q filesrc location=" + shellQuote(file) +
+                        " ! avidemux ! filesink location=" + shellQuote(dump) + " >/dev/null",
+                    file, dump);
+}
+
+ReaderPayloads mkvmergeBlocks(const std::string& file)
+{
+    ReaderPayloads payloads;
+    const std::string remuxed = file + ".mkv";
+    const int status = runReader(kReaderTimeout + std::string("mkvmerge -q -o ") + shellQuote(remuxed) + " " +
+                                     shellQuote(file),
+                                 file, nullptr, &payloads.errors);
+    std::string listing;
+    const int listed = runCommand("mkvinfo -s " + shellQuote(remuxed) + " 2>/dev/null", &listing);
+    std::remove(remuxed.c_str());
+    // Exit status 1 means warnings only.
+    payloads.ok = (status == 0 || status == 1) && listed == 0;
+    std::istringstream lines(listing);
+    std::string line;
+    while (std::getline(lines, line)) {
+        unsigned size = 0;
+        unsigned adler = 0;
+        const size_t at = line.find(", size ");
+        if (line.find(" frame, track 1,") != std::string::npos && at != std::string::npos &&
+            std::sscanf(line.c_str() + at, ", size %u, adler 0x%x", &size, &adler) == 2)
+            payloads.blocks.emplace_back(size, adler);
+    }
+    return payloads;
 }

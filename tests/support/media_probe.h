@@ -26,7 +26,14 @@ struct ProbedStream {
 struct ProbedPacket {
     int64_t pts = 0;
     int64_t size = 0;
+    uint64_t hash = 0; // of its bytes (payloadHash), from demuxPackets only
 };
+
+// A 64-bit hash of a frame's bytes, as the readers' payloads below are
+// compared with the frames written.
+uint64_t payloadHash(const void* data, size_t size);
+// zlib's Adler-32, which mkvinfo prints for each block.
+uint32_t adler32(const void* data, size_t size);
 
 // Runs a shell command; its standard output goes to `output`. Returns the exit status.
 int runCommand(const std::string& command, std::string* output = nullptr);
@@ -68,6 +75,20 @@ int64_t gstreamerFrameCount(const std::string& file, std::string* errors = nullp
 int64_t mplayerFrameCount(const std::string& file, std::string* errors = nullptr);
 // mkvmerge remuxes the file to Matroska beside it; the blocks it wrote.
 int64_t mkvmergeFrameCount(const std::string& file, std::string* errors = nullptr);
+
+// The video payloads a reader gives when it plays the file to its end,
+// for checking them against the frames written: MPlayer and GStreamer
+// (avidemux) dump them back to back; mkvmerge's remux lists each block's
+// size and Adler-32. `ok` is false when the reader failed.
+struct ReaderPayloads {
+    bool ok = false;
+    std::string bytes;                                 // MPlayer, GStreamer
+    std::vector<std::pair<uint32_t, uint32_t>> blocks; // mkvmerge: size, Adler-32
+    std::string errors;
+};
+ReaderPayloads mplayerPayloads(const std::string& file);
+ReaderPayloads gstreamerPayloads(const std::string& file);
+ReaderPayloads mkvmergeBlocks(const std::string& file);
 
 // What each reader the project installs gives when it plays the file to
 // its end, as "reader: frames" lines, for comparing with one expectation.

@@ -192,6 +192,9 @@ private:
         else if (chunk == "idx1" && segments_.size() == 1) {
             segment.hasLegacyIndex = true;
             segment.legacyIndex = {offset, size};
+        } else if (chunk == "00db" && state_ == AviState::Killed && segment.moviFourcc != 0) {
+            // A killed writer patches a RIFF's size before its movi list's:
+            // the frames between are not described yet.
         } else if (chunk != "JUNK")
             problem("unexpected '" + chunk + type + "' at " + std::to_string(offset));
     }
@@ -214,6 +217,8 @@ private:
         });
     }
 
+    // Frame chunks, ix00 chunks (on their own, or at the start of a JUNK
+    // chunk that holds room for more entries) and JUNK.
     void walkMovi(uint64_t at, uint64_t end, Segment& segment)
     {
         segment.moviFourcc = at - 4;
@@ -222,7 +227,9 @@ private:
                 segment.frames.push_back({offset, size});
             else if (chunk == "ix00")
                 segment.standardIndexes.push_back({offset, size});
-            else
+            else if (chunk == "JUNK" && size >= 8 && id(offset + 8) == "ix00" && u32(offset + 12) + 8 <= size)
+                segment.standardIndexes.push_back({offset + 8, u32(offset + 12)});
+            else if (chunk != "JUNK")
                 problem("unexpected '" + chunk + "' in movi at " + std::to_string(offset));
         });
     }
@@ -247,9 +254,12 @@ private:
         checkCount("avih total frames", u32(header_.mainHeader + 16), segments_[0].frames.size());
         if (header_.superIndex && header_.extendedHeader)
             checkCount("dmlh total frames", u32(header_.extendedHeader), total);
+        // A killed writer names an idx1 before it flags it.
         const bool flagged = (u32(header_.mainHeader + 12) & 0x10) != 0;
-        if (flagged != segments_[0].hasLegacyIndex)
-            problem(flagged ? "avih claims an index the file lacks" : "idx1 without the avih index flag");
+        if (flagged && !segments_[0].hasLegacyIndex)
+            problem("avih claims an index the file lacks");
+        if (!flagged && segments_[0].hasLegacyIndex && state_ != AviState::Killed)
+            problem("idx1 without the avih index flag");
         if (state_ == AviState::Closed && !segments_[0].hasLegacyIndex)
             problem("no idx1");
         if (!header_.superIndex && segments_.size() > 1)
@@ -306,7 +316,10 @@ private:
             const uint32_t size = u32(entry + 8);
             const uint32_t duration = u32(entry + 12);
             const uint64_t taken = checkStandardIndex(*chunk, segments_[segment], listed[segment], name);
-            if (size != chunk->size + 8 || duration != taken)
+            // A killed writer grows an entry before the ix00 it lists.
+            const bool grown = state_ == AviState::Killed && size >= chunk->size + 8 && duration >= taken &&
+                               size - chunk->size - 8 == 8 * uint64_t(duration - taken);
+            if ((size != chunk->size + 8 || duration != taken) && !grown)
                 problem(name + ": size " + std::to_string(size) + ", duration " + std::to_string(duration) + " for " +
                         std::to_string(taken) + " entries");
             listed[segment] += taken;

@@ -33,8 +33,9 @@ enum class AviState {
     Closed, // its writer closed it: RIFF segments and nothing else, each with its index
     Unindexed, // closed without the last segment's index, which could not be written
     Killed, // its writer died: what the header describes holds together, though its
-            // counts may lag behind its sizes and its last segments may lack their
-            // indexes; bytes past the described ones are not looked at
+            // counts may lag behind its sizes, its last segments may lack their
+            // indexes, its last RIFF may run past its movi list and a super index
+            // entry ahead of its ix00; bytes past the described ones are not looked at
 };
 
 struct AviCheck {

@@ -26,9 +26,10 @@ namespace {
 constexpr uint32_t kSmallFrameBytes = 24 * 3 * 16;
 
 // In a child process: a 24 x 16 standard stream through the AVIFile API.
-PAVISTREAM openSmallStream(const std::string& path, uint32_t flushIntervalMs, uint64_t segmentLimit)
+PAVISTREAM openSmallStream(const std::string& path, uint32_t flushIntervalMs, uint64_t segmentLimit,
+                           uint32_t superIndexCapacity = 0)
 {
-    NativeAviWriterOptions options {segmentLimit, flushIntervalMs, 0};
+    NativeAviWriterOptions options {segmentLimit, flushIntervalMs, superIndexCapacity};
     NativeSetAviWriterOptions(&options);
     AVIFileInit();
     PAVIFILE file = nullptr;
@@ -66,7 +67,7 @@ void writeThenDie(const std::string& path, int frames, uint32_t flushIntervalMs,
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        PAVISTREAM stream = openSmallStream(path, flushIntervalMs, segmentLimit);
+        PAVISTREAM stream = openSmallStream(path, flushIntervalMs, segmentLimit, 64);
         for (int frame = 1; frame <= frames; ++frame)
             writeSmallFrame(stream, frame);
         _exit(0);
