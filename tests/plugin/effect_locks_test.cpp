@@ -6,7 +6,7 @@
 #include "host/dialog_driver.h"
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
-#include "tests/support/window_thread.h"
+#include "tests/support/both_targets.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,7 +46,7 @@ TEST_F(EffectLocks, ADeleteWaitsUntilTheDialogsThreadHasLeftUnlock)
 {
     platform::TicketLock::afterHandOverForTests = holdUntilTheEffectIsDeleted; // before the window thread runs
     {
-        WindowThread windowThread;
+        both::WindowThread windowThread;
         render(HostFrame(24, 16));
         HWND dialog = nullptr;
         windowThread.run([&] { dialog = effect->createConfigDialog(moduleInstance, nullptr); });

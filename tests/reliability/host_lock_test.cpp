@@ -6,7 +6,7 @@
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
-#include "tests/support/window_thread.h"
+#include "tests/support/both_targets.h"
 
 #include <cerrno>
 
@@ -52,7 +52,7 @@ protected:
         return status;
     }
 
-    WindowThread windowThread;
+    both::WindowThread windowThread;
 };
 
 } // namespace

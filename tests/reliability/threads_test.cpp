@@ -5,7 +5,7 @@
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
-#include "tests/support/window_thread.h"
+#include "tests/support/both_targets.h"
 
 #include <cerrno>
 
@@ -28,7 +28,7 @@ protected:
         windowThread.run([&] { DestroyWindow(dialog); });
     }
 
-    WindowThread windowThread;
+    both::WindowThread windowThread;
 };
 
 TEST_F(TwoThreads, StartStopAndWritesNeverOverlap)

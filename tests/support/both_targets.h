@@ -126,7 +126,9 @@ inline HWND makeHostWindow()
 }
 
 // A host's window thread: it takes its messages until it is closed and
-// does what it is handed between them.
+// does what it is handed between them, as a host's window thread does what
+// the user asks. Windows made there are its own, so another thread's sends
+// to them wait until this loop takes them, as on Windows.
 class WindowThread {
 public:
     WindowThread()
