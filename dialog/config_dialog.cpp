@@ -123,10 +123,7 @@ void showWaitingError(HWND window)
         PinnedEffect effect(window);
         if (!effect.get())
             return;
-        {
-            platform::LockGuard guard(effect.get()->recordingLock);
-            error = effect.get()->takeUnshownErrorLocked();
-        }
+        error = effect.get()->takeUnshownError();
         if (error)
             effect.get()->waitForReleases();
     }

@@ -42,11 +42,7 @@ AviOutputEffect::~AviOutputEffect()
     stopRecording();
     // A recording the frame path or STOP took out on another thread is finished first.
     waitForReleases();
-    UnshownError error;
-    {
-        platform::LockGuard guard(recordingLock);
-        error = takeUnshownErrorLocked();
-    }
+    const UnshownError error = takeUnshownError();
     AVIFileExit();
     scratch.release();
     // An error no dialog took is the user's last word from the effect; the
@@ -90,6 +86,12 @@ void releaseHandles(const RecordingHandles& handles)
         AVIStreamRelease(handles.stream);
     if (handles.file)
         AVIFileRelease(handles.file);
+}
+
+UnshownError AviOutputEffect::takeUnshownError()
+{
+    platform::LockGuard guard(recordingLock);
+    return takeUnshownErrorLocked();
 }
 
 void AviOutputEffect::waitForReleases() const

@@ -47,7 +47,8 @@ public:
     // Until no recording taken out is still being released.
     void waitForReleases() const;
     // The error the user has not been shown, taken so that nobody else
-    // shows it; none when there is none.
+    // shows it; none when there is none. The first takes recordingLock.
+    UnshownError takeUnshownError();
     UnshownError takeUnshownErrorLocked()
     {
         const UnshownError taken = unshownError;

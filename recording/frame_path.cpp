@@ -166,8 +166,8 @@ int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuff
     routeReport(*this, report);
     recordingLock.unlock();
     // The file is finished before the user hears of it: this thread
-    // finishes its own here, and a box waits for any another thread is
-    // finishing. The box is the last touch of the effect, which the host
+    // finishes its own here, and a box waits for any file another thread
+    // is finishing. The box is the last touch of the effect, which the host
     // may delete from inside it.
     if (report.endedRecording.file)
         releaseRecording(report.endedRecording);
