@@ -35,9 +35,6 @@ bool injectedFailure(const char* operation, HRESULT& code)
     return true;
 }
 
-// Header patches go by the clock the tests drive.
-[[maybe_unused]] const bool writerClockSet = (avifile::setWriterClock(native::milliseconds), true);
-
 std::atomic<DWORD> writeDelayUs {0};
 std::atomic<long> failedWrites {0};
 std::atomic<DWORD> openAndReleaseDelayMs {0};
@@ -102,7 +99,13 @@ WIN32_NATIVE_API void NativeFailNextAviCall(LPCSTR operation, HRESULT code)
     injectedCode = code;
 }
 
-WIN32_NATIVE_API void AVIFileInit() { avifile::init(); }
+// Files are opened only once the library is initialised; their header
+// patches go by the clock the tests drive.
+WIN32_NATIVE_API void AVIFileInit()
+{
+    avifile::setWriterClock(native::milliseconds);
+    avifile::init();
+}
 
 WIN32_NATIVE_API void AVIFileExit() { avifile::exit(); }
 
