@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <sstream>
@@ -238,6 +239,29 @@ double toneStart(const std::string& file)
     return end == std::string::npos ? -1 : std::atof(output.c_str() + end + 13);
 }
 
+// Runs the README's command that writes `outputName` on every sample
+// recording, in its folder, and hands what it wrote to `check`.
+void forEverySample(const std::string& outputName,
+                    const std::function<void(const Recording&, const std::string&, const ProbedStream&)>& check)
+{
+    const std::string command = commandWriting(outputName);
+    ASSERT_FALSE(command.empty());
+    TempDir dir;
+    for (size_t index = 0; index < std::size(kSamples); ++index) {
+        SCOPED_TRACE(kSamples[index].name);
+        Recording recording;
+        ASSERT_TRUE(record(dir, index, recording));
+        const ::testing::AssertionResult ran = runInFolder(recording.folder, command);
+        EXPECT_TRUE(ran);
+        if (!ran)
+            continue;
+        const std::string output = recording.folder + "/" + outputName;
+        ProbedStream stream;
+        ASSERT_TRUE(probeStream(output, stream));
+        check(recording, output, stream);
+    }
+}
+
 } // namespace
 
 TEST(AfterRecording, ReadmeTxtGivesTheReadmesCommandsInWindowsWords)
@@ -249,20 +273,8 @@ TEST(AfterRecording, ReadmeTxtGivesTheReadmesCommandsInWindowsWords)
 
 TEST(AfterRecording, SharingCopyIsEvenSizedTaggedBt709AndShowsTheHostsColoursAtEveryPosition)
 {
-    const std::string command = commandWriting("recording.mp4");
-    ASSERT_FALSE(command.empty());
-    TempDir dir;
-    for (size_t index = 0; index < std::size(kSamples); ++index) {
-        SCOPED_TRACE(kSamples[index].name);
-        Recording recording;
-        ASSERT_TRUE(record(dir, index, recording));
-        const ::testing::AssertionResult ran = runInFolder(recording.folder, command);
-        EXPECT_TRUE(ran);
-        if (!ran)
-            continue;
-        const std::string output = recording.folder + "/recording.mp4";
-        ProbedStream stream;
-        ASSERT_TRUE(probeStream(output, stream));
+    forEverySample("recording.mp4", [](const Recording& recording, const std::string& output,
+                                      const ProbedStream& stream) {
         EXPECT_EQ(stream.codec, "h264");
         EXPECT_EQ(stream.pixelFormat, "yuv420p");
         EXPECT_EQ(stream.width, recording.width & ~1) << "an odd width loses its last column, as the README says";
@@ -272,30 +284,18 @@ TEST(AfterRecording, SharingCopyIsEvenSizedTaggedBt709AndShowsTheHostsColoursAtE
                   "bt709 tv bt709 bt709");
         EXPECT_LE(expectEveryPosition(recording, output, "scale=in_color_matrix=bt709:in_range=tv"),
                   kColourTolerance);
-    }
+    });
 }
 
 TEST(AfterRecording, EditingCopyKeepsEveryPixelAtEveryPosition)
 {
-    const std::string command = commandWriting("recording.mkv");
-    ASSERT_FALSE(command.empty());
-    TempDir dir;
-    for (size_t index = 0; index < std::size(kSamples); ++index) {
-        SCOPED_TRACE(kSamples[index].name);
-        Recording recording;
-        ASSERT_TRUE(record(dir, index, recording));
-        const ::testing::AssertionResult ran = runInFolder(recording.folder, command);
-        EXPECT_TRUE(ran);
-        if (!ran)
-            continue;
-        const std::string output = recording.folder + "/recording.mkv";
-        ProbedStream stream;
-        ASSERT_TRUE(probeStream(output, stream));
+    forEverySample("recording.mkv", [](const Recording& recording, const std::string& output,
+                                      const ProbedStream& stream) {
         EXPECT_EQ(stream.codec, "ffv1");
         EXPECT_EQ(stream.width, recording.width);
         EXPECT_EQ(stream.height, recording.height);
         EXPECT_EQ(expectEveryPosition(recording, output, ""), 0);
-    }
+    });
 }
 
 // The README gives the seconds between starting the song and pressing
