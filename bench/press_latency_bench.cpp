@@ -4,10 +4,14 @@
 // presses, with Windows-like timing off and on. Between the two, the bare
 // wait for the recording lock during the recording, which is the part of
 // a press that the render thread decides. The renderFrame skip benchmarks
-// of the same run show what the lock costs a call.
+// of the same run show what the lock costs a call. Then the same presses
+// through a real dialog, closed and opened again meanwhile, on a disk
+// whose every frame write takes 300 ms.
 #include "bench/bench.h"
 #include "platform/native/native_host.h"
 #include "plugin/avi_output_effect.h"
+#include "plugin/registration.h"
+#include "resources/resource.h"
 
 #include <algorithm>
 #include <atomic>
@@ -44,8 +48,9 @@ struct Pressing {
 
 struct Latencies {
     std::vector<double> saveMs;
-    std::vector<double> lockMs;
+    std::vector<double> lockMs; // or, through the dialog, closing it
     std::vector<double> stopMs;
+    std::vector<double> openMs; // through the dialog: opening it
     long errorBoxes = 0; // recordings that reached the largest file
 };
 
@@ -181,6 +186,82 @@ void measurePresses(benchmark::State& state, const Pressing& pressing)
     measured()[pressing.name()] = std::move(latencies);
 }
 
+// A window thread's day on a slow disk: every frame write takes this long.
+constexpr DWORD kSlowWriteMs = 300;
+
+// The host's loop, taking what the render thread posts to the dialog.
+void takeMessagesFor(std::chrono::milliseconds span)
+{
+    const Clock::time_point until = Clock::now() + span;
+    MSG message;
+    while (Clock::now() < until) {
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+        Sleep(1);
+    }
+}
+
+void click(HWND dialog, int id)
+{
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// Save, then at random moments of the slow writes: close the dialog, open
+// it again, and press STOP, each timed; a new file every round.
+void pressThroughTheDialog(AviOutputEffect& effect, int rounds, Latencies& latencies)
+{
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> pauseMs(0, 2 * kSlowWriteMs);
+    const auto pause = [&] { takeMessagesFor(std::chrono::milliseconds(pauseMs(random))); };
+    HWND dialog = effect.createConfigDialog(moduleInstance, nullptr);
+    for (int round = 0; round < rounds; ++round) {
+        const std::string path = benchSettings().directory + "/bench-slow-" + std::to_string(round % 4) + ".avi";
+        ::unlink(path.c_str());
+        SetDlgItemTextA(dialog, IDC_FILENAME, path.c_str());
+        Clock::time_point pressed = Clock::now();
+        click(dialog, IDC_SAVE);
+        latencies.saveMs.push_back(millisecondsSince(pressed));
+        pause();
+        pressed = Clock::now();
+        DestroyWindow(dialog);
+        latencies.lockMs.push_back(millisecondsSince(pressed));
+        pause();
+        pressed = Clock::now();
+        dialog = effect.createConfigDialog(moduleInstance, nullptr);
+        latencies.openMs.push_back(millisecondsSince(pressed));
+        pause();
+        pressed = Clock::now();
+        click(dialog, IDC_SAVE); // STOP
+        latencies.stopMs.push_back(millisecondsSince(pressed));
+        pause();
+    }
+    DestroyWindow(dialog);
+}
+
+void measureSlowDiskPresses(benchmark::State& state)
+{
+    const int rounds = benchSettings().smoke ? 2 : 60;
+    moduleInstance = NativeModuleContaining(reinterpret_cast<const void*>(&measureSlowDiskPresses));
+    NativeSlowAviWrites(kSlowWriteMs * 1000);
+    NativeSetMessageBoxSink(countBox, nullptr);
+    boxesShown = 0;
+    Latencies latencies;
+    {
+        AviOutputEffect effect;
+        effect.frameRate = 60;
+        BackToBackRenderer renderer(effect, false);
+        for (auto _ : state)
+            pressThroughTheDialog(effect, rounds, latencies);
+    }
+    latencies.errorBoxes = boxesShown.load();
+    NativeSetMessageBoxSink(nullptr, nullptr);
+    NativeSlowAviWrites(0);
+    for (auto* samples : {&latencies.saveMs, &latencies.lockMs, &latencies.stopMs, &latencies.openMs})
+        std::sort(samples->begin(), samples->end());
+    state.counters["stop_p99_ms"] = percentile(latencies.stopMs, 0.99);
+    measured()["press/dialog/24bit/writes-300ms"] = std::move(latencies);
+}
+
 std::string milliseconds(double ms)
 {
     char text[32];
@@ -215,6 +296,11 @@ void registerPressLatencyBenchmarks()
             }
         }
     }
+    benchmark::RegisterBenchmark("press/dialog/24bit/writes-300ms", measureSlowDiskPresses)
+        ->Iterations(1)
+        ->Repetitions(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
 }
 
 void printPressLatencyTable()
@@ -226,8 +312,21 @@ void printPressLatencyTable()
     std::printf("%-32s %-23s %-23s %-23s %s\n", "frames / writes / timing", "Save p50 p99 max",
                 "lock p50 p99 max", "STOP p50 p99 max", "presses (files that hit the cap)");
     for (const auto& [name, latencies] : measured()) {
+        if (!latencies.openMs.empty())
+            continue;
         std::printf("%-32s %-23s %-23s %-23s %zu (%ld)\n", name.c_str() + 6, spread(latencies.saveMs).c_str(),
                     spread(latencies.lockMs).c_str(), spread(latencies.stopMs).c_str(), latencies.stopMs.size(),
                     latencies.errorBoxes);
     }
+    const auto slow = measured().find("press/dialog/24bit/writes-300ms");
+    if (slow == measured().end())
+        return;
+    const Latencies& dialog = slow->second;
+    std::printf("\nThrough the dialog, every frame write taking %lu ms, ms per press\n",
+                static_cast<unsigned long>(kSlowWriteMs));
+    std::printf("%-23s %-23s %-23s %-23s %s\n", "Save p50 p99 max", "close p50 p99 max", "open p50 p99 max",
+                "STOP p50 p99 max", "rounds (error boxes)");
+    std::printf("%-23s %-23s %-23s %-23s %zu (%ld)\n", spread(dialog.saveMs).c_str(), spread(dialog.lockMs).c_str(),
+                spread(dialog.openMs).c_str(), spread(dialog.stopMs).c_str(), dialog.stopMs.size(),
+                dialog.errorBoxes);
 }
