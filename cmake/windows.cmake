@@ -45,7 +45,8 @@ target_link_libraries(user32_claims PRIVATE user32 kernel32)
 # The plug-in's own code over our writer, with dialogs made, destroyed or
 # left behind while frames are written, against the real USER32.
 if(AVI_OUTPUT_OWN_WRITER)
-    add_executable(dialogs_while_writing tests/reliability/dialogs_while_writing.cpp resources/avi_output.rc
+    add_executable(dialogs_while_writing tests/reliability/dialogs_while_writing.cpp tests/support/riff_walk.cpp
+        resources/avi_output.rc
         $<TARGET_OBJECTS:plugin_core>)
     target_include_directories(dialogs_while_writing PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources
         ${GENERATED_DIR})

@@ -94,7 +94,7 @@ INT_PTR onCommand(HWND window, int id, int code)
 }
 
 // The status figures as the recording has them now: a short read under
-// the recording lock, which waits at most for one frame write.
+// the recording lock, which no file operation holds.
 void showStatus(AviOutputEffect& effect, HWND window)
 {
     effect.statusPosted.store(false);
@@ -112,10 +112,9 @@ void showStatus(AviOutputEffect& effect, HWND window)
     setStatusText(window, text);
 }
 
-// An error the frame path left: taken under the lock, so that it is shown
-// once whoever else looks for it, and shown once its file is finished (the
-// render thread finishes it after its post). An effect already gone has
-// finished its files, and shown its error, in its destructor.
+// An error the frame path left once its file was finished: taken under
+// the lock, so that it is shown once whoever else looks for it. An effect
+// already gone has shown its error in its destructor.
 void showWaitingError(HWND window)
 {
     UnshownError error;
@@ -124,8 +123,6 @@ void showWaitingError(HWND window)
         if (!effect.get())
             return;
         error = effect.get()->takeUnshownError();
-        if (error)
-            effect.get()->waitForReleases();
     }
     showUnshownError(window, error);
 }

@@ -60,23 +60,36 @@ void AviOutputEffect::stopRecording()
     releaseRecording(handles);
 }
 
-// Forgets each handle as it hands it out, so a second stop finds nothing to release.
+// Forgets each handle as it hands it out, so a second stop finds nothing to
+// release. The file's name stays among those being finished until it is.
 RecordingHandles AviOutputEffect::takeRecordingLocked()
 {
     recording.store(0, std::memory_order_release);
     RecordingHandles handles {aviStream, aviFile};
     aviStream = nullptr;
     aviFile = nullptr;
-    if (handles.stream || handles.file)
-        releasesPending.fetch_add(1, std::memory_order_relaxed);
+    if (!handles)
+        return handles;
+    handles.finishingEntry = finishingFiles.add(recordingFileName);
+    releasesPending.fetch_add(1, std::memory_order_relaxed);
+    if (frameWork.busy && frameWork.recordingNumber == recordingNumber) {
+        frameWork.leftToFinish = handles;
+        return RecordingHandles();
+    }
     return handles;
 }
 
+// The count goes down last: it is this thread's last touch of the effect,
+// which the destructor waits for (waitForReleases).
 void AviOutputEffect::releaseRecording(const RecordingHandles& handles)
 {
-    if (!handles.stream && !handles.file)
+    if (!handles)
         return;
     releaseHandles(handles);
+    {
+        platform::LockGuard guard(recordingLock);
+        finishingFiles.remove(handles.finishingEntry);
+    }
     releasesPending.fetch_sub(1, std::memory_order_release);
 }
 

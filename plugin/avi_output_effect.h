@@ -8,6 +8,7 @@
 #include "platform/win32.h"
 #include "platform/ticket_lock.h"
 #include "plugin/effect_base.h"
+#include "recording/finishing_files.h"
 #include "recording/scratch_buffer.h"
 #include "recording/user_feedback.h"
 
@@ -20,9 +21,24 @@
 struct RecordingHandles {
     PAVISTREAM stream = nullptr;
     PAVIFILE file = nullptr;
+    int finishingEntry = -1; // its name among the effect's finishingFiles
+
+    explicit operator bool() const { return stream || file; }
 };
 // The stream, then the file; either may be null.
 void releaseHandles(const RecordingHandles& handles);
+
+// The frame path's work on the recording's file (a frame write, a header
+// patch), done outside recordingLock: at most one at a time. While it is
+// busy, the handles of the recording it works on and the conversion buffer
+// are the frame path's. Whoever ends that recording meanwhile leaves its
+// handles here, and the frame path finishes the file as soon as its work
+// returns.
+struct FrameFileWork {
+    bool busy = false;
+    uint32_t recordingNumber = 0; // of the recording it works on
+    RecordingHandles leftToFinish;
+};
 
 class AviOutputEffect final : public EffectBase {
 public:
@@ -33,12 +49,13 @@ public:
     void loadPresetData(unsigned char* data, int length) override;
     int savePresetData(unsigned char* data) override;
     // Ends the current recording: the stream, then the file, released after
-    // recordingLock. Harmless when nothing is recording; a handle is never
-    // released twice.
+    // recordingLock, by this thread or, when the frame path is at work on
+    // the file, by the frame path once its work returns. Harmless when
+    // nothing is recording; a handle is never released twice.
     void stopRecording();
     // Ends the current recording for a caller that holds recordingLock and
     // hands it the handles, which it passes to releaseRecording once the
-    // lock is released.
+    // lock is released; none when the frame path's work holds the file.
     RecordingHandles takeRecordingLocked();
     // Releases what takeRecordingLocked handed out: the stream, then the
     // file. Its last step is the last touch of the effect, which the
@@ -63,7 +80,8 @@ public:
     // recording/recording_start.cpp.
     // Save: the file is opened (replacing an old one), its stream made and
     // its format set without recordingLock, which is taken only to hand the
-    // open stream over with the clock and recording = 1. Returns nullptr
+    // open stream over with the clock and recording = 1. Never waits for a
+    // file still being finished: it refuses to replace one. Returns nullptr
     // when recording, else the text the caller shows in the error box.
     const char* runStartSequence();
 
@@ -107,8 +125,19 @@ public:
     // patch its header (recording/frame_path.cpp).
     uint32_t lastKeepTick = 0;           // lock
 
-    // Start, stop and the frame write never overlap, whichever threads the
-    // host calls them on.
+    // The file the running recording writes, and a count of recordings
+    // started, which tells the frame path's work whether the recording it
+    // worked on still runs.
+    char recordingFileName[100] = {};    // lock
+    uint32_t recordingNumber = 0;        // lock
+    FrameFileWork frameWork;             // lock
+    FinishingFiles finishingFiles;       // lock
+
+    // Start, stop and the frame path's bookkeeping never overlap, whichever
+    // threads the host calls them on. The rule: it is never held across a
+    // file operation (a frame write, a header patch, an open, a close), so
+    // the dialog's thread, which takes it for every action and status
+    // update, never waits for the disk.
     platform::TicketLock recordingLock;
     // One start at a time, with no lock of the frame path held for its file work.
     platform::TicketLock startLock;

@@ -1,5 +1,7 @@
 // One frame from the host: track the size, step the clock, skip or pick
-// the bytes, write, count, and show what happened.
+// the bytes, write, count, and show what happened. The bookkeeping is done
+// under the recording lock, the file work (converting into the buffer and
+// writing) outside it, so that the dialog's thread never waits for the disk.
 #include "plugin/avi_output_effect.h"
 #include "recording/frame_conversion.h"
 #include "recording/frame_geometry.h"
@@ -16,8 +18,9 @@ namespace {
 // delete the effect.
 struct FrameReport {
     bool recordingEnded = false;
-    // An error box this thread took from the effect, to show.
+    // An error box this thread took from the effect, to show, and its owner.
     UnshownError error;
+    HWND errorOwner = nullptr;
     HWND dialog = nullptr;
     // The status figures, formatted only where they are shown directly: a
     // dialog of another thread reads its own.
@@ -25,57 +28,58 @@ struct FrameReport {
     int totalFrames = 0;
     int64_t expectedFrames = 0;
     int64_t totalBytes = 0;
-    // A recording that ended here, released once the lock is.
+    // A recording this thread finishes once the lock is released, and what
+    // failed in it, made known only once its file is finished.
     RecordingHandles endedRecording;
+    UnshownError failure;
 };
 
-void writeFrameAt(AviOutputEffect& effect, int index, const uint32_t* framebuffer, FrameReport& report)
+// The one piece of file work a frame does, outside the lock.
+struct FileWork {
+    enum class Kind : uint8_t { None, WriteFrame, KeepCurrent };
+    Kind kind = Kind::None;
+    uint32_t recordingNumber = 0;
+    PAVISTREAM stream = nullptr;
+    int position = 0;
+    const uint32_t* framebuffer = nullptr;
+    int width = 0;
+    int height = 0;
+    bool raw = false;
+    uint8_t* buffer = nullptr;
+    // What the write did.
+    HRESULT result = 0;
+    LONG samples = 0;
+    LONG bytes = 0;
+};
+
+// Under the lock: the file and the buffer are this work's until it is settled.
+void claimFile(AviOutputEffect& effect, FileWork::Kind kind, FileWork& work)
 {
-    const FrameGeometry geometry = frameGeometry(effect.width, effect.height);
-    auto count = static_cast<LONG>(geometry.rawBytes);
-    if (effect.rawModeActive) {
-        copyOpaque32(framebuffer, static_cast<size_t>(geometry.rawBytes / 4),
-                     reinterpret_cast<uint32_t*>(effect.scratch.data));
-    } else {
-        convertToBottomUp24(framebuffer, effect.width, effect.height, effect.scratch.data,
-                            static_cast<size_t>(geometry.standardStride));
-        count = static_cast<LONG>(geometry.standardBytes);
-    }
-    const void* bytes = effect.scratch.data;
-    if (!frameFitsInFile(platform::kLargestAviFile, index, count, effect.totalBytes, effect.totalFrames)) {
-        report.endedRecording = effect.takeRecordingLocked();
-        report.recordingEnded = true;
-        effect.unshownError = {UnshownError::Kind::LargestFileReached, 0};
-        return;
-    }
-    const HRESULT result = AVIStreamWrite(effect.aviStream, index, 1, const_cast<void*>(bytes), count, AVIIF_KEYFRAME,
-                                          &effect.lastSamplesWritten, &effect.lastBytesWritten);
-    if (result != 0) {
-        // The file is finished before the user hears of it: complete even if
-        // the host dies while the box is open, and never written again, so
-        // frames rendered from the box's loop raise no second box.
-        report.endedRecording = effect.takeRecordingLocked();
-        report.recordingEnded = true;
-        effect.unshownError = {UnshownError::Kind::WriteFailed, result};
-    } else {
-        // Counted only on success: a system AVIFile need not clear these
-        // when a write fails.
-        effect.totalBytes += effect.lastBytesWritten;
-        effect.totalFrames += effect.lastSamplesWritten;
-    }
-    effect.expectedFrames = framePeriods(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
-    effect.streamInfo.dwLength =
-        static_cast<DWORD>(effect.expectedFrames > UINT32_MAX ? UINT32_MAX : effect.expectedFrames);
-    if (!report.dialog)
-        return;
-    report.showStatus = true;
-    report.totalFrames = effect.totalFrames;
-    report.expectedFrames = effect.expectedFrames;
-    report.totalBytes = effect.totalBytes;
+    effect.frameWork.busy = true;
+    effect.frameWork.recordingNumber = effect.recordingNumber;
+    work.kind = kind;
+    work.recordingNumber = effect.recordingNumber;
+    work.stream = effect.aviStream;
 }
 
-// Everything that changes the recording, done under the recording lock.
-void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int h, FrameReport& report)
+// Under the lock: a recording whose next frame would take the file past
+// the largest it may reach ends here.
+bool endIfTheFileIsFull(AviOutputEffect& effect, int index, FrameReport& report)
+{
+    const FrameGeometry geometry = frameGeometry(effect.width, effect.height);
+    const int64_t bytes = effect.rawModeActive ? geometry.rawBytes : geometry.standardBytes;
+    if (frameFitsInFile(platform::kLargestAviFile, index, bytes, effect.totalBytes, effect.totalFrames))
+        return false;
+    report.endedRecording = effect.takeRecordingLocked();
+    report.recordingEnded = true;
+    report.failure = {UnshownError::Kind::LargestFileReached, 0};
+    return true;
+}
+
+// Under the lock: everything that changes the recording before the file
+// work, and that work, if any.
+void planFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int h, FrameReport& report,
+               FileWork& work)
 {
     report.dialog = effect.dialogWindow.load();
     if (w != effect.width || h != effect.height) {
@@ -93,6 +97,9 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
             report.error = effect.takeUnshownErrorLocked();
         return;
     }
+    // Another thread's call is at work on the file: this one has nothing to add.
+    if (effect.frameWork.busy)
+        return;
 
     const uint32_t now = timeGetTime();
     effect.elapsedMs += static_cast<uint32_t>(now - effect.lastTick);
@@ -104,29 +111,102 @@ void processFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, i
         // describe what it wrote, in case no frame comes for a while.
         if (now - effect.lastKeepTick >= 1000) {
             effect.lastKeepTick = now;
-            AviStreamKeepCurrent(effect.aviStream);
+            claimFile(effect, FileWork::Kind::KeepCurrent, work);
         }
         return;
     }
     effect.lastFrameIndex = index;
     // Without a framebuffer there is nothing to read; the position stays empty.
-    if (!framebuffer)
+    if (!framebuffer || endIfTheFileIsFull(effect, index, report))
         return;
-    writeFrameAt(effect, index, framebuffer, report);
+    claimFile(effect, FileWork::Kind::WriteFrame, work);
+    work.position = index;
+    work.framebuffer = framebuffer;
+    work.width = effect.width;
+    work.height = effect.height;
+    work.raw = effect.rawModeActive != 0;
+    work.buffer = effect.scratch.data;
 }
+
+// Without the lock: the frame made in the buffer and written, or the header patched.
+void doFileWork(FileWork& work)
+{
+    if (work.kind == FileWork::Kind::KeepCurrent) {
+        AviStreamKeepCurrent(work.stream);
+        return;
+    }
+    const FrameGeometry geometry = frameGeometry(work.width, work.height);
+    auto count = static_cast<LONG>(geometry.rawBytes);
+    if (work.raw) {
+        copyOpaque32(work.framebuffer, static_cast<size_t>(geometry.rawBytes / 4),
+                     reinterpret_cast<uint32_t*>(work.buffer));
+    } else {
+        convertToBottomUp24(work.framebuffer, work.width, work.height, work.buffer,
+                            static_cast<size_t>(geometry.standardStride));
+        count = static_cast<LONG>(geometry.standardBytes);
+    }
+    work.result = AVIStreamWrite(work.stream, work.position, 1, work.buffer, count, AVIIF_KEYFRAME, &work.samples,
+                                 &work.bytes);
+}
+
+// Under the lock, once the work returned: the file goes back to the
+// recording, or, if that ended meanwhile, is finished by this thread; the
+// frame is counted in the recording it went to, unless a new one has
+// started since; a failed write ends its recording.
+void settleFileWork(AviOutputEffect& effect, const FileWork& work, FrameReport& report)
+{
+    FrameFileWork& claimed = effect.frameWork;
+    claimed.busy = false;
+    report.dialog = effect.dialogWindow.load(); // one bound meanwhile hears of this frame
+    if (claimed.leftToFinish) {
+        report.endedRecording = claimed.leftToFinish;
+        claimed.leftToFinish = RecordingHandles();
+    }
+    if (work.kind != FileWork::Kind::WriteFrame || work.recordingNumber != effect.recordingNumber)
+        return;
+    if (work.result != 0) {
+        // The file is finished before the user hears of it: complete even if
+        // the host dies while the box is open, and never written again, so
+        // frames rendered from the box's loop raise no second box.
+        report.failure = {UnshownError::Kind::WriteFailed, work.result};
+        if (effect.recording.load(std::memory_order_relaxed)) {
+            report.endedRecording = effect.takeRecordingLocked();
+            report.recordingEnded = true;
+        }
+    } else {
+        // Counted only on success: a system AVIFile need not clear these
+        // when a write fails.
+        effect.lastSamplesWritten = work.samples;
+        effect.lastBytesWritten = work.bytes;
+        effect.totalBytes += work.bytes;
+        effect.totalFrames += work.samples;
+    }
+    effect.expectedFrames = framePeriods(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
+    effect.streamInfo.dwLength =
+        static_cast<DWORD>(effect.expectedFrames > UINT32_MAX ? UINT32_MAX : effect.expectedFrames);
+    if (!report.dialog)
+        return;
+    report.showStatus = true;
+    report.totalFrames = effect.totalFrames;
+    report.expectedFrames = effect.expectedFrames;
+    report.totalBytes = effect.totalBytes;
+}
+
+bool ofAnotherThread(HWND window) { return GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId(); }
 
 // Under the recording lock: the frame's news goes to whoever shows it. A
 // dialog of another thread hears of it by post; a send would wait for that
 // thread's loop, which may itself wait for a lock the host holds around
-// this very call. A dialog that binds meanwhile waits for the lock, so it
-// sees everything this frame did. Otherwise, and when a post fails, this
+// this very call. A dialog that binds meanwhile takes the lock, so it
+// misses none of this frame's news. Otherwise, and when a post fails, this
 // thread shows it once the lock is released.
 void routeReport(AviOutputEffect& effect, FrameReport& report)
 {
     if (!report.recordingEnded && !report.showStatus)
         return;
-    if (!report.dialog || GetWindowThreadProcessId(report.dialog, nullptr) == GetCurrentThreadId()) {
+    if (!report.dialog || !ofAnotherThread(report.dialog)) {
         report.error = effect.takeUnshownErrorLocked();
+        report.errorOwner = report.dialog;
         return;
     }
     const HWND dialog = report.dialog;
@@ -137,8 +217,20 @@ void routeReport(AviOutputEffect& effect, FrameReport& report)
         !PostMessageA(dialog, kStatusChangedMessage, 0, 0))
         effect.statusPosted.store(false);
     report.showStatus = false;
-    if (report.recordingEnded && effect.unshownError && !PostMessageA(dialog, kErrorWaitingMessage, 0, 0))
-        report.error = effect.takeUnshownErrorLocked();
+}
+
+// Once the file that failed is finished: the error stays with the effect
+// until one thread takes it. A dialog of another thread is nudged to take
+// it; else, or when the nudge cannot be posted, this thread takes it.
+void makeFailureKnown(AviOutputEffect& effect, FrameReport& report)
+{
+    platform::LockGuard guard(effect.recordingLock);
+    effect.unshownError = report.failure;
+    const HWND dialog = effect.dialogWindow.load();
+    if (dialog && IsWindow(dialog) && ofAnotherThread(dialog) && PostMessageA(dialog, kErrorWaitingMessage, 0, 0))
+        return;
+    report.error = effect.takeUnshownErrorLocked();
+    report.errorOwner = dialog && !ofAnotherThread(dialog) ? dialog : nullptr;
 }
 
 // The user-visible part of a frame on the dialog's own thread, or with no
@@ -153,7 +245,7 @@ void reportFrame(const FrameReport& report)
         formatStatusText(status, report.totalFrames, report.expectedFrames, report.totalBytes);
         setStatusText(report.dialog, status);
     }
-    showUnshownError(report.dialog, report.error);
+    showUnshownError(report.errorOwner, report.error);
 }
 
 } // namespace
@@ -161,18 +253,25 @@ void reportFrame(const FrameReport& report)
 int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuffer, HostValue, int w, int h)
 {
     FrameReport report;
+    FileWork work;
     recordingLock.lock();
-    processFrame(*this, framebuffer, w, h, report);
-    routeReport(*this, report);
+    planFrame(*this, framebuffer, w, h, report, work);
+    if (work.kind == FileWork::Kind::None)
+        routeReport(*this, report);
     recordingLock.unlock();
-    // The file is finished before the user hears of it: this thread
-    // finishes its own here, and a box waits for any file another thread
-    // is finishing. The box is the last touch of the effect, which the host
-    // may delete from inside it.
-    if (report.endedRecording.file)
-        releaseRecording(report.endedRecording);
-    if (report.error)
-        waitForReleases();
+    if (work.kind != FileWork::Kind::None) {
+        doFileWork(work);
+        recordingLock.lock();
+        settleFileWork(*this, work, report);
+        routeReport(*this, report);
+        recordingLock.unlock();
+    }
+    // The file is finished before the user hears of what failed in it. The
+    // box is the last touch of the effect, which the host may delete from
+    // inside it.
+    releaseRecording(report.endedRecording);
+    if (report.failure)
+        makeFailureKnown(*this, report);
     reportFrame(report);
     return 0;
 }

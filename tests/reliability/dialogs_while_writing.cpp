@@ -15,6 +15,7 @@
 #include "platform/avi/avifile_core.h"
 #endif
 #include "platform/avi/file_faults.h"
+#include "tests/support/riff_walk.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -83,6 +84,49 @@ struct InTheNextWrite {
         installFaults(plan);
     }
 };
+
+// The next frame, rendered on a thread of its own, whose write hangs for
+// 2 s as a disk that stops answering does; made once it hangs.
+class HungWrite {
+public:
+    explicit HungWrite(AviOutputEffect& effect)
+        : during_ {[this](uint64_t call) {
+            if (call != 1)
+                return;
+            hanging_ = true;
+            Sleep(2000);
+        }}
+    {
+        during_.install();
+        renderer_ = new Thread([&effect] { renderNextFrame(effect); });
+        both::waitUntil([this] { return hanging_.load(); }, INFINITE);
+    }
+    ~HungWrite()
+    {
+        renderer_->join();
+        delete renderer_;
+        removeFaults();
+    }
+
+private:
+    InTheNextWrite during_;
+    std::atomic<bool> hanging_ {false};
+    Thread* renderer_ = nullptr;
+};
+
+DWORD millisecondsTaken(const std::function<void()>& act)
+{
+    const DWORD start = timeGetTime();
+    act();
+    return timeGetTime() - start;
+}
+
+size_t framesIn(const char* name)
+{
+    const AviCheck file = checkAvi(folder + name, AviState::Closed);
+    CHECK(file.consistent());
+    return file.framePositions().size();
+}
 
 HWND openDialog(WindowThread& window, AviOutputEffect& effect)
 {
@@ -317,6 +361,57 @@ void anErrorNoDialogTookIsShownWhenItsEffectIsDeleted()
     window.run([&] { DestroyWindow(dialog); });
 }
 
+// While a write hangs, closing the dialog, opening a new one and STOP each
+// answer at once; the file then holds exactly the frames the label counts.
+void theDialogAnswersAtOnceWhileAWriteHangs()
+{
+    WindowThread window;
+    boxes->clear();
+    AviOutputEffect effect;
+    HWND old = openDialog(window, effect);
+    startRecording(effect, old, "hung.avi");
+    HWND opened = nullptr;
+    {
+        HungWrite hung(effect);
+        const DWORD closing = millisecondsTaken([&] { window.run([&] { DestroyWindow(old); }); });
+        const DWORD opening = millisecondsTaken([&] { opened = openDialog(window, effect); });
+        const DWORD stopping = millisecondsTaken([&] { press(opened, IDC_SAVE); });
+        CHECK(closing < 100 && opening < 100 && stopping < 100);
+        CHECK(textOf(opened, IDC_SAVE) == "Save");
+    }
+    window.settle();
+    CHECK(framesIn("hung.avi") == size_t(std::atoi(textOf(opened, IDC_STATUS).c_str())));
+    CHECK(boxes->count() == 0);
+    window.run([&] { DestroyWindow(opened); });
+}
+
+// Save pressed while the last file is still being finished answers at
+// once: under the same name it says so, under another it starts.
+void saveWhileTheLastFileIsBeingFinishedAnswersAtOnce()
+{
+    WindowThread window;
+    boxes->clear();
+    AviOutputEffect effect;
+    HWND dialog = openDialog(window, effect);
+    startRecording(effect, dialog, "finishing.avi");
+    {
+        HungWrite hung(effect);
+        press(dialog, IDC_SAVE); // STOP
+        press(dialog, IDC_SAVE);
+        CHECK(boxes->waitFor(1) && boxes->count() == 1 && textOf(dialog, IDC_SAVE) == "Save");
+        SetDlgItemTextA(dialog, IDC_FILENAME, (folder + "next.avi").c_str());
+        CHECK(millisecondsTaken([&] { press(dialog, IDC_SAVE); }) < 100);
+        CHECK(textOf(dialog, IDC_SAVE) == "STOP");
+    }
+    renderNextFrame(effect);
+    renderNextFrame(effect);
+    press(dialog, IDC_SAVE); // STOP
+    window.settle();
+    CHECK(framesIn("next.avi") == size_t(std::atoi(textOf(dialog, IDC_STATUS).c_str())));
+    CHECK(framesIn("finishing.avi") >= 3 && boxes->count() == 1);
+    window.run([&] { DestroyWindow(dialog); });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -331,6 +426,8 @@ int main(int argc, char** argv)
     both::run("aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce", aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce);
     both::run("aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce", aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce);
     both::run("anErrorNoDialogTookIsShownWhenItsEffectIsDeleted", anErrorNoDialogTookIsShownWhenItsEffectIsDeleted);
+    both::run("theDialogAnswersAtOnceWhileAWriteHangs", theDialogAnswersAtOnceWhileAWriteHangs);
+    both::run("saveWhileTheLastFileIsBeingFinishedAnswersAtOnce", saveWhileTheLastFileIsBeingFinishedAnswersAtOnce);
     std::printf("dialogs while writing: %d failed\n", both::failures);
     return both::failures == 0 ? 0 : 1;
 }
