@@ -20,27 +20,30 @@ const char kUsage[] =
     "       apehost record PATH.ape --out FILE [--size WxH] [--fps N] [--host-fps N]\n"
     "                      [--seconds S] [--raw] [--virtual-clock] [--quiet] [--segment-size BYTES]\n";
 
-bool loadPlugin(const char* path, LoadedPlugin& plugin)
+void sayWhy(const std::string& reason) { std::fprintf(stderr, "apehost: %s\n", reason.c_str()); }
+
+// A new effect's dialog, with no parent; null once it has said why not.
+HWND openDialog(const char* path, LoadedPlugin& plugin, std::unique_ptr<EffectBase>& effect)
 {
     std::string error;
-    if (plugin.load(path, error))
-        return true;
-    std::fprintf(stderr, "apehost: %s\n", error.c_str());
-    return false;
+    effect = loadEffect(path, plugin, error);
+    HWND dialog = effect ? effect->createConfigDialog(plugin.module(), nullptr) : nullptr;
+    if (!dialog)
+        sayWhy(effect ? "the plug-in gave no dialog" : error);
+    return dialog;
 }
 
 int info(const char* path)
 {
     LoadedPlugin plugin;
-    if (!loadPlugin(path, plugin))
-        return 1;
-    std::printf("identifier:  \"%s\"\n", plugin.identifier());
-    std::printf("module name: \"%s\"\n", plugin.moduleName().c_str());
-    std::unique_ptr<EffectBase> effect(plugin.createEffect());
+    std::string error;
+    std::unique_ptr<EffectBase> effect = loadEffect(path, plugin, error);
     if (!effect) {
-        std::fprintf(stderr, "apehost: the plug-in made no effect\n");
+        sayWhy(error);
         return 1;
     }
+    std::printf("identifier:  \"%s\"\n", plugin.identifier());
+    std::printf("module name: \"%s\"\n", plugin.moduleName().c_str());
     std::printf("description: \"%s\"\n", effect->getDescription());
     unsigned char preset[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
     const int saved = effect->savePresetData(preset);
@@ -56,14 +59,10 @@ int info(const char* path)
 int dialog(const char* path)
 {
     LoadedPlugin plugin;
-    if (!loadPlugin(path, plugin))
+    std::unique_ptr<EffectBase> effect;
+    HWND dialog = openDialog(path, plugin, effect);
+    if (!dialog)
         return 1;
-    std::unique_ptr<EffectBase> effect(plugin.createEffect());
-    HWND dialog = effect ? effect->createConfigDialog(plugin.module(), nullptr) : nullptr;
-    if (!dialog) {
-        std::fprintf(stderr, "apehost: the plug-in gave no dialog\n");
-        return 1;
-    }
     RECT frame {};
     NativeGetDialogUnitRect(dialog, &frame);
     std::printf("dialog %d: %ld x %ld dialog units, style 0x%08lX\n", IDD_CONFIG,
@@ -98,14 +97,10 @@ int printHelpBox(void*, HWND, LPCSTR text, LPCSTR caption, UINT type)
 int help(const char* path)
 {
     LoadedPlugin plugin;
-    if (!loadPlugin(path, plugin))
+    std::unique_ptr<EffectBase> effect;
+    HWND dialog = openDialog(path, plugin, effect);
+    if (!dialog)
         return 1;
-    std::unique_ptr<EffectBase> effect(plugin.createEffect());
-    HWND dialog = effect ? effect->createConfigDialog(plugin.module(), nullptr) : nullptr;
-    if (!dialog) {
-        std::fprintf(stderr, "apehost: the plug-in gave no dialog\n");
-        return 1;
-    }
     NativeSetMessageBoxSink(printHelpBox, nullptr);
     click(dialog, IDC_README);
     NativeSetMessageBoxSink(nullptr, nullptr);

@@ -33,3 +33,13 @@ bool LoadedPlugin::load(const char* path, std::string& error)
 }
 
 EffectBase* LoadedPlugin::createEffect() const { return factory_ ? factory_(nullptr) : nullptr; }
+
+std::unique_ptr<EffectBase> loadEffect(const char* path, LoadedPlugin& plugin, std::string& error)
+{
+    if (!plugin.load(path, error))
+        return nullptr;
+    std::unique_ptr<EffectBase> effect(plugin.createEffect());
+    if (!effect)
+        error = "the plug-in made no effect";
+    return effect;
+}

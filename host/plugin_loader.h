@@ -5,6 +5,7 @@
 #include "plugin/effect_base.h"
 #include "plugin/host_effect.h"
 
+#include <memory>
 #include <string>
 
 typedef HostEffect* (*CreateEffectFunction)(char* description);
@@ -31,3 +32,7 @@ private:
     CreateEffectFunction factory_ = nullptr;
     std::string moduleName_;
 };
+
+// Loads the plug-in at `path` into `plugin` and makes one effect; null with
+// a reason when either fails.
+std::unique_ptr<EffectBase> loadEffect(const char* path, LoadedPlugin& plugin, std::string& error);

@@ -164,23 +164,12 @@ static int presets(const char* path)
     return 0;
 }
 
-static int dialogCommand(const char* path)
+/* What a fresh dialog shows: where it is, its style, its controls and their texts. */
+static void printDialog(HWND dialog, HWND host)
 {
-    Plugin plugin;
-    Effect* effect;
-    HWND host, dialog, control;
-    char longName[160];
-    char moduleName[MAX_PATH] = "";
-    int count = 0, boxesBefore;
+    HWND control;
+    int count = 0;
 
-    loadPlugin(path, &plugin);
-    host = createHostWindow();
-    startAnsweringBoxes();
-    effect = newEffect(&plugin);
-    GetModuleFileNameA(plugin.module, moduleName, sizeof moduleName);
-    printQuoted("module path", moduleName);
-
-    dialog = openDialog(&plugin, effect, host);
     printf("dialog parent is host: %d\n", GetParent(dialog) == host);
     printf("dialog style: 0x%08lX\n", (unsigned long)GetWindowLongA(dialog, GWL_STYLE));
     for (control = GetWindow(dialog, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT))
@@ -191,13 +180,14 @@ static int dialogCommand(const char* path)
     printf("raw: %d\n", IsDlgButtonChecked(dialog, IDC_RAWMODE) == BST_CHECKED);
     printControlText("save", dialog, IDC_SAVE);
     printControlText("status", dialog, IDC_STATUS);
+}
 
-    boxesBefore = capturedBoxCount();
-    clickButton(dialog, IDC_README);
-    idle(50);
-    printBoxes(boxesBefore);
+/* Typed values reach the effect: each fresh dialog shows what was typed
+   into the last one. Closes `dialog`. */
+static void typeAndReopen(const Plugin* plugin, Effect* effect, HWND host, HWND dialog)
+{
+    char longName[160];
 
-    /* Typed values reach the effect: a fresh dialog shows them again. */
     SetDlgItemTextA(dialog, IDC_FRAMERATE, "30fps");
     memset(longName, 'n', sizeof longName - 1);
     longName[sizeof longName - 1] = '\0';
@@ -205,19 +195,43 @@ static int dialogCommand(const char* path)
     SetDlgItemTextA(dialog, IDC_FILENAME, longName);
     clickButton(dialog, IDC_RAWMODE);
     closeDialog(dialog);
-    dialog = openDialog(&plugin, effect, host);
+    dialog = openDialog(plugin, effect, host);
     printControlText("framerate after typing 30fps", dialog, IDC_FRAMERATE);
     printControlText("filename after typing 159 characters", dialog, IDC_FILENAME);
     printf("raw after ticking: %d\n", IsDlgButtonChecked(dialog, IDC_RAWMODE) == BST_CHECKED);
     SetDlgItemTextA(dialog, IDC_FRAMERATE, "abc");
     closeDialog(dialog);
-    dialog = openDialog(&plugin, effect, host);
+    dialog = openDialog(plugin, effect, host);
     printControlText("framerate after typing abc", dialog, IDC_FRAMERATE);
     SetDlgItemTextA(dialog, IDC_FRAMERATE, "-5");
     closeDialog(dialog);
-    dialog = openDialog(&plugin, effect, host);
+    dialog = openDialog(plugin, effect, host);
     printControlText("framerate after typing -5", dialog, IDC_FRAMERATE);
     closeDialog(dialog);
+}
+
+static int dialogCommand(const char* path)
+{
+    Plugin plugin;
+    Effect* effect;
+    HWND host, dialog;
+    char moduleName[MAX_PATH] = "";
+    int boxesBefore;
+
+    loadPlugin(path, &plugin);
+    host = createHostWindow();
+    startAnsweringBoxes();
+    effect = newEffect(&plugin);
+    GetModuleFileNameA(plugin.module, moduleName, sizeof moduleName);
+    printQuoted("module path", moduleName);
+
+    dialog = openDialog(&plugin, effect, host);
+    printDialog(dialog, host);
+    boxesBefore = capturedBoxCount();
+    clickButton(dialog, IDC_README);
+    idle(50);
+    printBoxes(boxesBefore);
+    typeAndReopen(&plugin, effect, host, dialog);
 
     stopAnsweringBoxes();
     deleteEffect(effect);
@@ -304,32 +318,24 @@ static long statusMegabytes(HWND dialog)
     return atol(last ? last + 1 : text);
 }
 
-static int record(const char* path, const RecordOptions* options)
+/* Types the file name and rate and ticks RAW, as the user does before Save. */
+static void typeSettings(HWND dialog, const RecordOptions* options)
 {
-    Plugin plugin;
-    Effect* effect;
-    HWND host, dialog;
-    Renderer renderer;
-    DWORD before, after, start, period;
-    char caption[32] = "";
-    int boxesBefore;
-
-    loadPlugin(path, &plugin);
-    host = createHostWindow();
-    startAnsweringBoxes();
-    effect = newEffect(&plugin);
-    dialog = openDialog(&plugin, effect, host);
-    makeRenderer(&renderer, options->width, options->height);
-
-    /* The effect learns the frame size from the frames it sees. */
-    renderNext(&renderer, effect, 0);
-
     SetDlgItemTextA(dialog, IDC_FILENAME, options->out);
     SetDlgItemTextA(dialog, IDC_FRAMERATE, options->fps);
     if (options->raw)
         clickButton(dialog, IDC_RAWMODE);
     printControlText("filename", dialog, IDC_FILENAME);
     printf("raw: %d\n", IsDlgButtonChecked(dialog, IDC_RAWMODE) == BST_CHECKED);
+}
+
+/* Clicks Save and prints when, what the button says afterwards and the
+   boxes it raised; whether the recording started. */
+static int clickSave(HWND dialog)
+{
+    DWORD before, after;
+    char caption[32] = "";
+    int boxesBefore;
 
     boxesBefore = capturedBoxCount();
     before = timeGetTime();
@@ -340,55 +346,91 @@ static int record(const char* path, const RecordOptions* options)
     GetDlgItemTextA(dialog, IDC_SAVE, caption, sizeof caption);
     printQuoted("caption after save", caption);
     printBoxes(boxesBefore);
-    boxesBefore = capturedBoxCount();
+    return strcmp(caption, "STOP") == 0;
+}
 
-    if (strcmp(caption, "STOP") == 0) {
-        DWORD duration = (DWORD)(options->seconds * 1000);
-        const char* thenFps = options->thenFps;
-        period = options->hostFps > 0 ? 1000u / (DWORD)options->hostFps : 0;
-        start = timeGetTime();
-        while (timeGetTime() - start < duration) {
-            DWORD frameStart = timeGetTime();
-            /* Halfway through, the user types a new frame rate. */
-            if (thenFps && frameStart - start >= duration / 2) {
-                SetDlgItemTextA(dialog, IDC_FRAMERATE, thenFps);
-                thenFps = NULL;
-            }
-            renderNext(&renderer, effect, options->frames);
-            pumpMessages();
-            if (options->untilEnded && recordingEnded(dialog))
-                break;
-            if (options->untilMb > 0 && statusMegabytes(dialog) >= options->untilMb)
-                break;
-            while (timeGetTime() - frameStart < period)
-                Sleep(1);
+/* Renders in real time at the host's rate for the recording's seconds, or
+   until the recording ends or reaches the megabytes asked for. */
+static void renderForTheSeconds(Renderer* renderer, Effect* effect, HWND dialog, const RecordOptions* options)
+{
+    DWORD duration = (DWORD)(options->seconds * 1000);
+    const char* thenFps = options->thenFps;
+    DWORD period = options->hostFps > 0 ? 1000u / (DWORD)options->hostFps : 0;
+    DWORD start = timeGetTime();
+
+    while (timeGetTime() - start < duration) {
+        DWORD frameStart = timeGetTime();
+        /* Halfway through, the user types a new frame rate. */
+        if (thenFps && frameStart - start >= duration / 2) {
+            SetDlgItemTextA(dialog, IDC_FRAMERATE, thenFps);
+            thenFps = NULL;
         }
+        renderNext(renderer, effect, options->frames);
+        pumpMessages();
+        if (options->untilEnded && recordingEnded(dialog))
+            break;
+        if (options->untilMb > 0 && statusMegabytes(dialog) >= options->untilMb)
+            break;
+        while (timeGetTime() - frameStart < period)
+            Sleep(1);
+    }
+}
+
+/* Ends the recording the way --end asks: STOP, a frame of another size, or
+   the host deleting the effect while it records and its dialog is open.
+   Returns the effect, or NULL once it is deleted. */
+static Effect* endRecording(Renderer* renderer, Effect* effect, HWND dialog, const RecordOptions* options)
+{
+    if (strcmp(options->end, "stop") == 0) {
+        commandButton(dialog, IDC_SAVE);
+        printControlText("caption after stop", dialog, IDC_SAVE);
+        /* Frames after STOP reach no file. */
+        renderNext(renderer, effect, 0);
+        renderNext(renderer, effect, 0);
+        printControlText("status after stop", dialog, IDC_STATUS);
+    } else if (strcmp(options->end, "resize") == 0) {
+        Renderer smaller;
+        makeRenderer(&smaller, options->width / 2, options->height / 2);
+        smaller.number = renderer->number;
+        renderNext(&smaller, effect, 0);
+        renderer->altered += smaller.altered;
+        freeRenderer(&smaller);
+        printControlText("caption after resize", dialog, IDC_SAVE);
+    } else if (strcmp(options->end, "delete") == 0) {
+        deleteEffect(effect);
+        printf("deleted while recording\n");
+        idle(20);
+        return NULL;
+    }
+    return effect;
+}
+
+static int record(const char* path, const RecordOptions* options)
+{
+    Plugin plugin;
+    Effect* effect;
+    HWND host, dialog;
+    Renderer renderer;
+    int started, boxesBefore;
+
+    loadPlugin(path, &plugin);
+    host = createHostWindow();
+    startAnsweringBoxes();
+    effect = newEffect(&plugin);
+    dialog = openDialog(&plugin, effect, host);
+    makeRenderer(&renderer, options->width, options->height);
+
+    /* The effect learns the frame size from the frames it sees. */
+    renderNext(&renderer, effect, 0);
+    typeSettings(dialog, options);
+    started = clickSave(dialog);
+    boxesBefore = capturedBoxCount();
+    if (started) {
+        renderForTheSeconds(&renderer, effect, dialog, options);
         printControlText("status", dialog, IDC_STATUS);
         printControlText("caption at end", dialog, IDC_SAVE);
         printf("frames rendered: %u\n", renderer.number);
-
-        if (strcmp(options->end, "stop") == 0) {
-            commandButton(dialog, IDC_SAVE);
-            printControlText("caption after stop", dialog, IDC_SAVE);
-            /* Frames after STOP reach no file. */
-            renderNext(&renderer, effect, 0);
-            renderNext(&renderer, effect, 0);
-            printControlText("status after stop", dialog, IDC_STATUS);
-        } else if (strcmp(options->end, "resize") == 0) {
-            Renderer smaller;
-            makeRenderer(&smaller, options->width / 2, options->height / 2);
-            smaller.number = renderer.number;
-            renderNext(&smaller, effect, 0);
-            renderer.altered += smaller.altered;
-            freeRenderer(&smaller);
-            printControlText("caption after resize", dialog, IDC_SAVE);
-        } else if (strcmp(options->end, "delete") == 0) {
-            /* The host deletes the effect while it records and its dialog is open. */
-            deleteEffect(effect);
-            effect = NULL;
-            printf("deleted while recording\n");
-            idle(20);
-        }
+        effect = endRecording(&renderer, effect, dialog, options);
     }
     idle(20);
     printBoxes(boxesBefore);

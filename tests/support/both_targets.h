@@ -1,6 +1,6 @@
 // What a test written once for both targets needs: built over the native
 // layer as one of its tests, and with mingw as a Windows program that runs
-// under Wine against the real USER32. Plain C++ and a small check macro,
+// under Wine against the real USER32. Plain C++ and small check macros,
 // so the cross build needs nothing more. Where the two targets differ,
 // this file does each its own way:
 // - threads: std::thread natively; CreateThread on Windows (mingw's win32
@@ -18,10 +18,12 @@
 #endif
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 
 namespace both {
 
@@ -35,6 +37,109 @@ inline void check(bool holds, const char* what, const char* file, int line)
     }
 }
 #define CHECK(condition) both::check((condition), #condition, __FILE__, __LINE__)
+
+// A check that says what it saw, as Wine's ok() does: the format and its
+// arguments are printed when `holds` is false.
+#ifdef _WIN32
+__attribute__((format(__MINGW_PRINTF_FORMAT, 5, 6)))
+#else
+__attribute__((format(printf, 5, 6)))
+#endif
+inline void checkSaying(bool holds, const char* what, const char* file, int line, const char* format, ...)
+{
+    if (holds)
+        return;
+    std::fprintf(stderr, "%s:%d: does not hold: %s: ", file, line, what);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "\n");
+    ++failures;
+}
+#define CHECK_MSG(condition, ...) both::checkSaying((condition), #condition, __FILE__, __LINE__, __VA_ARGS__)
+
+// A value as a failed check prints it.
+template <typename T>
+std::string shown(const T& value)
+{
+    if constexpr (std::is_same_v<T, bool>) {
+        return value ? "true" : "false";
+    } else if constexpr (std::is_same_v<T, char>) {
+        return std::string("'") + value + "'";
+    } else if constexpr (std::is_enum_v<T>) {
+        return shown(static_cast<std::underlying_type_t<T>>(value));
+    } else if constexpr (std::is_integral_v<T> && std::is_signed_v<T>) {
+        return std::to_string(static_cast<long long>(value));
+    } else if constexpr (std::is_integral_v<T>) {
+        return std::to_string(static_cast<unsigned long long>(value));
+    } else if constexpr (std::is_null_pointer_v<T>) {
+        return "null";
+    } else if constexpr (std::is_convertible_v<T, std::string>) {
+        return '"' + std::string(value) + '"';
+    } else if constexpr (std::is_pointer_v<T>) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%p", static_cast<const void*>(value));
+        return text;
+    } else {
+        return shown(value.load()); // an atomic
+    }
+}
+
+// Equal, without the sign of one side changing the other's value.
+template <typename A, typename B>
+bool same(const A& a, const B& b)
+{
+    if constexpr (std::is_integral_v<A> && std::is_integral_v<B> && std::is_signed_v<A> != std::is_signed_v<B>) {
+        if constexpr (std::is_signed_v<A>)
+            return a >= 0 && static_cast<std::make_unsigned_t<A>>(a) == b;
+        else
+            return b >= 0 && a == static_cast<std::make_unsigned_t<B>>(b);
+    } else {
+        return a == b;
+    }
+}
+
+// Where the native model and the real USER32 are known to give different
+// results, and why that difference is accepted: a check expects the one of
+// the target it runs on, as Wine's tests mark a known result broken().
+template <typename T>
+struct KnownToDiffer {
+    T value;
+    const char* why;
+};
+template <typename T>
+KnownToDiffer<T> nativeOrWindows(T native, T windows, const char* why)
+{
+#ifdef _WIN32
+    (void)native;
+    return {windows, why};
+#else
+    (void)windows;
+    return {native, why};
+#endif
+}
+
+template <typename Expected, typename Actual>
+void checkEqual(const Expected& expected, const Actual& actual, const char* what, const char* file, int line)
+{
+    if (!same(expected, actual)) {
+        std::fprintf(stderr, "%s:%d: %s: expected %s, got %s\n", file, line, what, shown(expected).c_str(),
+                     shown(actual).c_str());
+        ++failures;
+    }
+}
+template <typename T, typename Actual>
+void checkEqual(const KnownToDiffer<T>& expected, const Actual& actual, const char* what, const char* file, int line)
+{
+    if (!same(expected.value, actual)) {
+        std::fprintf(stderr, "%s:%d: %s: expected %s on this target (known to differ: %s), got %s\n", file, line, what,
+                     shown(expected.value).c_str(), expected.why, shown(actual).c_str());
+        ++failures;
+    }
+}
+// Prints both values when they differ; `expected` may be nativeOrWindows(...).
+#define CHECK_EQ(expected, actual) both::checkEqual((expected), (actual), #actual, __FILE__, __LINE__)
 
 // Runs one case, saying which, so that a case that hangs is named.
 inline void run(const char* name, void (*body)())
