@@ -114,11 +114,11 @@ private:
     Thread* renderer_ = nullptr;
 };
 
-DWORD millisecondsTaken(const std::function<void()>& act)
+unsigned millisecondsTaken(const std::function<void()>& act)
 {
     const DWORD start = timeGetTime();
     act();
-    return timeGetTime() - start;
+    return static_cast<unsigned>(timeGetTime() - start);
 }
 
 size_t framesIn(const char* name)
@@ -155,7 +155,7 @@ void startRecording(AviOutputEffect& effect, HWND dialog, const char* name)
     SetDlgItemTextA(dialog, IDC_FRAMERATE, "1000");
     press(dialog, IDC_SAVE);
     lastRendered = timeGetTime();
-    CHECK(textOf(dialog, IDC_SAVE) == "STOP");
+    CHECK_EQ("STOP", textOf(dialog, IDC_SAVE));
     renderNextFrame(effect);
     renderNextFrame(effect);
 }
@@ -201,11 +201,12 @@ void aDialogOpenedDuringAFrameWriteShowsTheNextFramesStatus()
         renderNextFrame(effect);
         window.settle();
         const std::string status = textOf(opened, IDC_STATUS);
-        CHECK(std::atoi(status.c_str()) == effect.totalFrames && effect.totalFrames >= 4);
+        CHECK_EQ(effect.totalFrames, std::atoi(status.c_str()));
+        CHECK_MSG(effect.totalFrames >= 4, "%d frames", effect.totalFrames);
         press(opened, IDC_SAVE);
         window.run([&] { DestroyWindow(opened); });
     }
-    CHECK(boxes->count() == 0);
+    CHECK_EQ(0, boxes->count());
 }
 
 // The write fails, so the recording ends in the very frame during which
@@ -219,12 +220,13 @@ void aDialogOpenedDuringAFailingWriteShowsTheEndAndTheBoxOnce()
     startRecording(effect, old, "ended.avi");
     HWND opened = changeDialogsDuringTheNextWrite(window, effect, old, true);
     window.settle();
-    CHECK(effect.recording.load() == 0);
-    CHECK(textOf(opened, IDC_SAVE) != "STOP");
-    CHECK(boxes->waitFor(1) && boxes->count() == 1);
+    CHECK_EQ(0, effect.recording);
+    CHECK_MSG(textOf(opened, IDC_SAVE) != "STOP", "the caption says STOP");
+    boxes->waitFor(1);
+    CHECK_EQ(1, boxes->count());
     renderNextFrame(effect);
     window.settle();
-    CHECK(boxes->count() == 1);
+    CHECK_EQ(1, boxes->count());
     window.run([&] { DestroyWindow(opened); });
 }
 
@@ -265,8 +267,9 @@ void aWriteErrorBoxOpensOnlyOnceItsFileIsFinished()
     host.join();
     renderNextFrame(effect);
     window.settle();
-    CHECK(boxes->waitFor(1) && boxes->count() == 1);
-    CHECK(boxes->count() >= 1 && boxes->at(0).openFiles == 0);
+    boxes->waitFor(1);
+    CHECK_EQ(1, boxes->count());
+    CHECK_EQ(0, boxes->at(0).openFiles);
 }
 
 // A dialog on a window thread of its own, which ends once a write has
@@ -294,8 +297,8 @@ HWND recordOnAThreadThatEndsAfterAFailedWrite(AviOutputEffect& effect, const cha
     removeFaults();
     failed = true;
     owner.join();
-    CHECK(effect.recording.load() == 0);
-    CHECK(!IsWindow(dialog));
+    CHECK_EQ(0, effect.recording);
+    CHECK_EQ(FALSE, IsWindow(dialog));
     return dialog;
 }
 
@@ -307,8 +310,10 @@ void aWriteErrorWhoseDialogsThreadEndedIsShownByTheRenderThreadOnce()
     recordOnAThreadThatEndsAfterAFailedWrite(effect, "orphan.avi");
     renderNextFrame(effect);
     renderNextFrame(effect);
-    CHECK(boxes->waitFor(1) && boxes->count() == 1);
-    CHECK(boxes->count() >= 1 && !boxes->at(0).owned && boxes->at(0).openFiles == 0);
+    boxes->waitFor(1);
+    CHECK_EQ(1, boxes->count());
+    CHECK_EQ(false, boxes->at(0).owned);
+    CHECK_EQ(0, boxes->at(0).openFiles);
 }
 
 void aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce()
@@ -320,12 +325,13 @@ void aWriteErrorWhoseDialogsThreadEndedIsShownByTheNextDialogOnce()
     recordOnAThreadThatEndsAfterAFailedWrite(effect, "adopted.avi");
     HWND next = openDialog(window, effect);
     window.settle();
-    CHECK(boxes->waitFor(1) && boxes->count() == 1);
-    CHECK(boxes->count() >= 1 && boxes->at(0).owned);
+    boxes->waitFor(1);
+    CHECK_EQ(1, boxes->count());
+    CHECK_EQ(true, boxes->at(0).owned);
     renderNextFrame(effect);
     window.settle();
-    CHECK(boxes->count() == 1);
-    CHECK(textOf(next, IDC_SAVE) != "STOP");
+    CHECK_EQ(1, boxes->count());
+    CHECK_MSG(textOf(next, IDC_SAVE) != "STOP", "the caption says STOP");
     window.run([&] { DestroyWindow(next); });
 }
 
@@ -353,11 +359,13 @@ void anErrorNoDialogTookIsShownWhenItsEffectIsDeleted()
     renderNextFrame(*effect);
     removeFaults();
     delete effect;
-    CHECK(boxes->count() == 1 && !boxes->at(0).owned && boxes->at(0).openFiles == 0);
+    CHECK_EQ(1, boxes->count());
+    CHECK_EQ(false, boxes->at(0).owned);
+    CHECK_EQ(0, boxes->at(0).openFiles);
     deleted = true;
     host.join();
     window.settle();
-    CHECK(boxes->count() == 1);
+    CHECK_EQ(1, boxes->count());
     window.run([&] { DestroyWindow(dialog); });
 }
 
@@ -373,15 +381,16 @@ void theDialogAnswersAtOnceWhileAWriteHangs()
     HWND opened = nullptr;
     {
         HungWrite hung(effect);
-        const DWORD closing = millisecondsTaken([&] { window.run([&] { DestroyWindow(old); }); });
-        const DWORD opening = millisecondsTaken([&] { opened = openDialog(window, effect); });
-        const DWORD stopping = millisecondsTaken([&] { press(opened, IDC_SAVE); });
-        CHECK(closing < 100 && opening < 100 && stopping < 100);
-        CHECK(textOf(opened, IDC_SAVE) == "Save");
+        const unsigned closing = millisecondsTaken([&] { window.run([&] { DestroyWindow(old); }); });
+        const unsigned opening = millisecondsTaken([&] { opened = openDialog(window, effect); });
+        const unsigned stopping = millisecondsTaken([&] { press(opened, IDC_SAVE); });
+        CHECK_MSG(closing < 100 && opening < 100 && stopping < 100, "closing %u ms, opening %u ms, STOP %u ms",
+                  closing, opening, stopping);
+        CHECK_EQ("Save", textOf(opened, IDC_SAVE));
     }
     window.settle();
-    CHECK(framesIn("hung.avi") == size_t(std::atoi(textOf(opened, IDC_STATUS).c_str())));
-    CHECK(boxes->count() == 0);
+    CHECK_EQ(size_t(std::atoi(textOf(opened, IDC_STATUS).c_str())), framesIn("hung.avi"));
+    CHECK_EQ(0, boxes->count());
     window.run([&] { DestroyWindow(opened); });
 }
 
@@ -398,17 +407,21 @@ void saveWhileTheLastFileIsBeingFinishedAnswersAtOnce()
         HungWrite hung(effect);
         press(dialog, IDC_SAVE); // STOP
         press(dialog, IDC_SAVE);
-        CHECK(boxes->waitFor(1) && boxes->count() == 1 && textOf(dialog, IDC_SAVE) == "Save");
+        boxes->waitFor(1);
+        CHECK_EQ(1, boxes->count());
+        CHECK_EQ("Save", textOf(dialog, IDC_SAVE));
         SetDlgItemTextA(dialog, IDC_FILENAME, (folder + "next.avi").c_str());
-        CHECK(millisecondsTaken([&] { press(dialog, IDC_SAVE); }) < 100);
-        CHECK(textOf(dialog, IDC_SAVE) == "STOP");
+        const unsigned saving = millisecondsTaken([&] { press(dialog, IDC_SAVE); });
+        CHECK_MSG(saving < 100, "Save took %u ms", saving);
+        CHECK_EQ("STOP", textOf(dialog, IDC_SAVE));
     }
     renderNextFrame(effect);
     renderNextFrame(effect);
     press(dialog, IDC_SAVE); // STOP
     window.settle();
-    CHECK(framesIn("next.avi") == size_t(std::atoi(textOf(dialog, IDC_STATUS).c_str())));
-    CHECK(framesIn("finishing.avi") >= 3 && boxes->count() == 1);
+    CHECK_EQ(size_t(std::atoi(textOf(dialog, IDC_STATUS).c_str())), framesIn("next.avi"));
+    CHECK_MSG(framesIn("finishing.avi") >= 3, "the last frame is missing");
+    CHECK_EQ(1, boxes->count());
     window.run([&] { DestroyWindow(dialog); });
 }
 
