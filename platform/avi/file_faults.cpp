@@ -9,7 +9,8 @@ namespace {
 
 std::atomic<bool> installed {false};
 FaultPlan plan;
-uint64_t counted = 0;
+// Calls may come from two threads at once: a frame write and a Save.
+std::atomic<uint64_t> counted {0};
 uint64_t capacity = UINT64_MAX; // the space the file held when the disk filled
 
 // A call that fails on its own gets half its bytes (or blocks) down first,
@@ -48,24 +49,24 @@ FileWatcher* FileFaults::watcher() { return active() ? plan.watcher : nullptr; }
 
 FaultVerdict FileFaults::judge(FileOperation operation, uint64_t offset, uint64_t end, uint64_t held)
 {
-    ++counted;
+    const uint64_t call = counted.fetch_add(1) + 1;
     if (plan.beforeCall)
-        plan.beforeCall(operation, counted, plan.context);
+        plan.beforeCall(operation, call, plan.context);
     switch (plan.kind) {
     case FaultPlan::Kind::None:
         return {};
     case FaultPlan::Kind::Once:
-        if (counted != plan.at)
+        if (call != plan.at)
             return {};
         return {true, reachOfAFailure(operation, offset, end), plan.code};
     case FaultPlan::Kind::AppendsFail:
-        if (counted < plan.at || operation != FileOperation::Append)
+        if (call < plan.at || operation != FileOperation::Append)
             return {};
         return {true, reachOfAFailure(operation, offset, end), plan.code};
     case FaultPlan::Kind::DiskFull:
-        if (counted == plan.at)
+        if (call == plan.at)
             capacity = held;
-        if (counted < plan.at || operation == FileOperation::Truncate || end <= capacity)
+        if (call < plan.at || operation == FileOperation::Truncate || end <= capacity)
             return {};
         return {true, std::max(offset, capacity), plan.code};
     }
