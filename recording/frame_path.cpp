@@ -29,9 +29,10 @@ struct FrameReport {
     int64_t expectedFrames = 0;
     int64_t totalBytes = 0;
     // A recording this thread finishes once the lock is released, and what
-    // failed in it, made known only once its file is finished.
+    // failed in this frame, made known only once its file is finished.
     RecordingHandles endedRecording;
     UnshownError failure;
+    HWND failureOwner = nullptr;
 };
 
 // The one piece of file work a frame does, outside the lock.
@@ -162,18 +163,19 @@ void settleFileWork(AviOutputEffect& effect, const FileWork& work, FrameReport& 
         report.endedRecording = claimed.leftToFinish;
         claimed.leftToFinish = RecordingHandles();
     }
-    if (work.kind != FileWork::Kind::WriteFrame || work.recordingNumber != effect.recordingNumber)
+    if (work.kind != FileWork::Kind::WriteFrame)
         return;
+    const bool stillCounted = work.recordingNumber == effect.recordingNumber;
     if (work.result != 0) {
         // The file is finished before the user hears of it: complete even if
         // the host dies while the box is open, and never written again, so
         // frames rendered from the box's loop raise no second box.
         report.failure = {UnshownError::Kind::WriteFailed, work.result};
-        if (effect.recording.load(std::memory_order_relaxed)) {
+        if (stillCounted && effect.recording.load(std::memory_order_relaxed)) {
             report.endedRecording = effect.takeRecordingLocked();
             report.recordingEnded = true;
         }
-    } else {
+    } else if (stillCounted) {
         // Counted only on success: a system AVIFile need not clear these
         // when a write fails.
         effect.lastSamplesWritten = work.samples;
@@ -181,6 +183,8 @@ void settleFileWork(AviOutputEffect& effect, const FileWork& work, FrameReport& 
         effect.totalBytes += work.bytes;
         effect.totalFrames += work.samples;
     }
+    if (!stillCounted)
+        return;
     effect.expectedFrames = framePeriods(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
     effect.streamInfo.dwLength =
         static_cast<DWORD>(effect.expectedFrames > UINT32_MAX ? UINT32_MAX : effect.expectedFrames);
@@ -219,23 +223,28 @@ void routeReport(AviOutputEffect& effect, FrameReport& report)
     report.showStatus = false;
 }
 
-// Once the file that failed is finished: the error stays with the effect
-// until one thread takes it. A dialog of another thread is nudged to take
-// it; else, or when the nudge cannot be posted, this thread takes it.
+// Once the file that failed is finished, the user hears of it. A dialog of
+// another thread is nudged to take the error from the effect, where it
+// stays until one thread does; this thread shows it itself when no such
+// dialog can, or when an earlier error waits there still.
 void makeFailureKnown(AviOutputEffect& effect, FrameReport& report)
 {
     platform::LockGuard guard(effect.recordingLock);
-    effect.unshownError = report.failure;
     const HWND dialog = effect.dialogWindow.load();
-    if (dialog && IsWindow(dialog) && ofAnotherThread(dialog) && PostMessageA(dialog, kErrorWaitingMessage, 0, 0))
+    report.failureOwner = dialog && !ofAnotherThread(dialog) ? dialog : nullptr;
+    if (!dialog || report.failureOwner || effect.unshownError || !IsWindow(dialog))
         return;
-    report.error = effect.takeUnshownErrorLocked();
-    report.errorOwner = dialog && !ofAnotherThread(dialog) ? dialog : nullptr;
+    effect.unshownError = report.failure;
+    if (PostMessageA(dialog, kErrorWaitingMessage, 0, 0))
+        report.failure = UnshownError();
+    else
+        effect.unshownError = UnshownError();
 }
 
 // The user-visible part of a frame on the dialog's own thread, or with no
 // dialog: the caption of a recording that ended, the status text, and last
-// the error box, after which nothing of the effect is touched.
+// the error boxes, which carry copies: nothing of the effect is touched
+// once the first opens.
 void reportFrame(const FrameReport& report)
 {
     if (report.dialog && report.recordingEnded)
@@ -246,6 +255,7 @@ void reportFrame(const FrameReport& report)
         setStatusText(report.dialog, status);
     }
     showUnshownError(report.errorOwner, report.error);
+    showUnshownError(report.failureOwner, report.failure);
 }
 
 } // namespace

@@ -61,7 +61,8 @@ std::atomic<long> writeErrorBoxes {0};
 // What a Save that fails says; every other error box is a failed write's.
 const char* const kStartFailures[] = {"cannot create file", "cannot create stream", "cannot set stream format",
                                       "no frame rendered yet", "cannot record frames of this size",
-                                      "the frame size changed while the file was made", "not enough memory to record"};
+                                      "the frame size changed while the file was made", "not enough memory to record",
+                                      "the last recording is still being finished; press Save again in a moment"};
 
 // The user pressed OK on this box.
 void answered(LPCSTR text, LPCSTR caption)
