@@ -28,6 +28,19 @@ struct RecordingHandles {
 // The stream, then the file; either may be null.
 void releaseHandles(const RecordingHandles& handles);
 
+// Until when the calls of a running recording have nothing to do: before
+// `until`, at this size and rate, the frame position cannot move and no
+// header patch is due. The frame path writes it down under recordingLock
+// and reads it without, so that such a call costs a tick read and a few
+// loads; each value is atomic because another render thread may read it
+// meanwhile, and a stale one only sends a call the long way.
+struct SkipWindow {
+    std::atomic<uint32_t> until {0};
+    std::atomic<int> width {0};
+    std::atomic<int> height {0};
+    std::atomic<int> rate {0};
+};
+
 // The frame path's work on the recording's file (a frame write, a header
 // patch), done outside recordingLock: at most one at a time. While it is
 // busy, the handles of the recording it works on and the conversion buffer
@@ -131,6 +144,7 @@ public:
     char recordingFileName[100] = {};    // lock
     uint32_t recordingNumber = 0;        // lock
     FrameFileWork frameWork;             // lock
+    SkipWindow skipWindow;               // written with recordingLock held
     FinishingFiles finishingFiles;       // lock
 
     // Start, stop and the frame path's bookkeeping never overlap, whichever

@@ -10,47 +10,54 @@
 #include "recording/status_text.h"
 #include "recording/user_feedback.h"
 
+#include <algorithm>
+
 namespace {
 
 // What a frame leaves for the user, shown once the recording lock is
 // released: a message box or a caption must never hold it. It carries
 // copies, because a box runs the host's messages, and one of them may
-// delete the effect.
+// delete the effect. A field that a flag or an error guards is set only
+// with it, which keeps the skip path from clearing what it never reads.
 struct FrameReport {
     bool recordingEnded = false;
     // An error box this thread took from the effect, to show, and its owner.
     UnshownError error;
-    HWND errorOwner = nullptr;
+    HWND errorOwner;
     HWND dialog = nullptr;
     // The status figures, formatted only where they are shown directly: a
     // dialog of another thread reads its own.
     bool showStatus = false;
-    int totalFrames = 0;
-    int64_t expectedFrames = 0;
-    int64_t totalBytes = 0;
+    int totalFrames;
+    int64_t expectedFrames;
+    int64_t totalBytes;
     // A recording this thread finishes once the lock is released, and what
     // failed in this frame, made known only once its file is finished.
     RecordingHandles endedRecording;
     UnshownError failure;
-    HWND failureOwner = nullptr;
+    HWND failureOwner;
+
+    bool hasNews() const { return recordingEnded || showStatus; }
 };
 
-// The one piece of file work a frame does, outside the lock.
+// The one piece of file work a frame does, outside the lock. Only `kind`
+// is set on every call: the rest is filled in when the file is claimed,
+// which keeps the skip path to what it reads.
 struct FileWork {
     enum class Kind : uint8_t { None, WriteFrame, KeepCurrent };
     Kind kind = Kind::None;
-    uint32_t recordingNumber = 0;
-    PAVISTREAM stream = nullptr;
-    int position = 0;
-    const uint32_t* framebuffer = nullptr;
-    int width = 0;
-    int height = 0;
-    bool raw = false;
-    uint8_t* buffer = nullptr;
+    uint32_t recordingNumber;
+    PAVISTREAM stream;
+    int position;
+    const uint32_t* framebuffer;
+    int width;
+    int height;
+    bool raw;
+    uint8_t* buffer;
     // What the write did.
-    HRESULT result = 0;
-    LONG samples = 0;
-    LONG bytes = 0;
+    HRESULT result;
+    LONG samples;
+    LONG bytes;
 };
 
 // Under the lock: the file and the buffer are this work's until it is settled.
@@ -58,6 +65,7 @@ void claimFile(AviOutputEffect& effect, FileWork::Kind kind, FileWork& work)
 {
     effect.frameWork.busy = true;
     effect.frameWork.recordingNumber = effect.recordingNumber;
+    work = FileWork();
     work.kind = kind;
     work.recordingNumber = effect.recordingNumber;
     work.stream = effect.aviStream;
@@ -77,6 +85,37 @@ bool endIfTheFileIsFull(AviOutputEffect& effect, int index, FrameReport& report)
     return true;
 }
 
+// Without the lock: a call of a running recording that falls inside the
+// skip window returns at once. The acquire pairs with the start's release
+// of `recording`, so a new recording's window is the one read.
+bool insideSkipWindow(const AviOutputEffect& effect, int w, int h)
+{
+    if (!effect.recording.load(std::memory_order_acquire))
+        return false;
+    const SkipWindow& window = effect.skipWindow;
+    const uint32_t until = window.until.load(std::memory_order_relaxed);
+    return w == window.width.load(std::memory_order_relaxed) && h == window.height.load(std::memory_order_relaxed) &&
+           effect.frameRate.load(std::memory_order_relaxed) == window.rate.load(std::memory_order_relaxed) &&
+           static_cast<int32_t>(timeGetTime() - until) < 0;
+}
+
+// Under the lock, after the clock step: the calls before the position can
+// first move past `index`, or the next header patch falls due, have
+// nothing to do.
+void openSkipWindow(AviOutputEffect& effect, int index, int rate, uint32_t now)
+{
+    int64_t span = 1000 - static_cast<int64_t>(static_cast<uint32_t>(now - effect.lastKeepTick));
+    if (rate > 0 && index < INT32_MAX) {
+        const int64_t nextPositionAt = ((int64_t(index) + 1) * 1000 + rate - 1) / rate;
+        span = std::min(span, nextPositionAt - effect.elapsedMs);
+    }
+    SkipWindow& window = effect.skipWindow;
+    window.width.store(effect.width, std::memory_order_relaxed);
+    window.height.store(effect.height, std::memory_order_relaxed);
+    window.rate.store(rate, std::memory_order_relaxed);
+    window.until.store(now + static_cast<uint32_t>(std::max<int64_t>(span, 0)), std::memory_order_relaxed);
+}
+
 // Under the lock: everything that changes the recording before the file
 // work, and that work, if any.
 void planFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int h, FrameReport& report,
@@ -94,8 +133,10 @@ void planFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int 
     if (!effect.recording.load(std::memory_order_relaxed)) {
         // An error whose dialog went before it took it (closed, or its
         // thread ended) is shown here, unless a dialog is there to take it.
-        if (effect.unshownError && !(report.dialog && IsWindow(report.dialog)))
+        if (effect.unshownError && !(report.dialog && IsWindow(report.dialog))) {
             report.error = effect.takeUnshownErrorLocked();
+            report.errorOwner = nullptr;
+        }
         return;
     }
     // Another thread's call is at work on the file: this one has nothing to add.
@@ -106,7 +147,8 @@ void planFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int 
     effect.elapsedMs += static_cast<uint32_t>(now - effect.lastTick);
     effect.lastTick = now;
 
-    const int index = framePosition(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
+    const int rate = effect.frameRate.load(std::memory_order_relaxed);
+    const int index = framePosition(effect.elapsedMs, rate);
     if (index == effect.lastFrameIndex) {
         // About once a second, a call with nothing to write lets the writer
         // describe what it wrote, in case no frame comes for a while.
@@ -114,8 +156,10 @@ void planFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int 
             effect.lastKeepTick = now;
             claimFile(effect, FileWork::Kind::KeepCurrent, work);
         }
+        openSkipWindow(effect, index, rate, now);
         return;
     }
+    openSkipWindow(effect, index, rate, now);
     effect.lastFrameIndex = index;
     // Without a framebuffer there is nothing to read; the position stays empty.
     if (!framebuffer || endIfTheFileIsFull(effect, index, report))
@@ -198,7 +242,7 @@ void settleFileWork(AviOutputEffect& effect, const FileWork& work, FrameReport& 
 
 bool ofAnotherThread(HWND window) { return GetWindowThreadProcessId(window, nullptr) != GetCurrentThreadId(); }
 
-// Under the recording lock: the frame's news goes to whoever shows it. A
+// Under the recording lock, when there is news: it goes to whoever shows it. A
 // dialog of another thread hears of it by post; a send would wait for that
 // thread's loop, which may itself wait for a lock the host holds around
 // this very call. A dialog that binds meanwhile takes the lock, so it
@@ -206,8 +250,6 @@ bool ofAnotherThread(HWND window) { return GetWindowThreadProcessId(window, null
 // thread shows it once the lock is released.
 void routeReport(AviOutputEffect& effect, FrameReport& report)
 {
-    if (!report.recordingEnded && !report.showStatus)
-        return;
     if (!report.dialog || !ofAnotherThread(report.dialog)) {
         report.error = effect.takeUnshownErrorLocked();
         report.errorOwner = report.dialog;
@@ -254,32 +296,38 @@ void reportFrame(const FrameReport& report)
         formatStatusText(status, report.totalFrames, report.expectedFrames, report.totalBytes);
         setStatusText(report.dialog, status);
     }
-    showUnshownError(report.errorOwner, report.error);
-    showUnshownError(report.failureOwner, report.failure);
+    if (report.error)
+        showUnshownError(report.errorOwner, report.error);
+    if (report.failure)
+        showUnshownError(report.failureOwner, report.failure);
 }
 
 } // namespace
 
 int AviOutputEffect::renderFrame(HostValue, HostValue, const uint32_t* framebuffer, HostValue, int w, int h)
 {
+    if (insideSkipWindow(*this, w, h))
+        return 0;
     FrameReport report;
     FileWork work;
     recordingLock.lock();
     planFrame(*this, framebuffer, w, h, report, work);
-    if (work.kind == FileWork::Kind::None)
+    if (work.kind == FileWork::Kind::None && report.hasNews())
         routeReport(*this, report);
     recordingLock.unlock();
     if (work.kind != FileWork::Kind::None) {
         doFileWork(work);
         recordingLock.lock();
         settleFileWork(*this, work, report);
-        routeReport(*this, report);
+        if (report.hasNews())
+            routeReport(*this, report);
         recordingLock.unlock();
     }
     // The file is finished before the user hears of what failed in it. The
     // box is the last touch of the effect, which the host may delete from
     // inside it.
-    releaseRecording(report.endedRecording);
+    if (report.endedRecording)
+        releaseRecording(report.endedRecording);
     if (report.failure)
         makeFailureKnown(*this, report);
     reportFrame(report);

@@ -177,6 +177,7 @@ bool handOver(AviOutputEffect& effect, const PreparedRecording& prepared)
     std::memcpy(effect.recordingFileName, prepared.fileName, sizeof effect.recordingFileName);
     ++effect.recordingNumber;
     effect.lastTick = timeGetTime();
+    effect.skipWindow.until.store(effect.lastTick, std::memory_order_relaxed);
     effect.recording.store(1, std::memory_order_release);
     return true;
 }
