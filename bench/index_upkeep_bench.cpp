@@ -5,7 +5,7 @@
 // the benchmark moves, so the patches fall as they would at 25 frames a
 // second.
 #include "bench/bench.h"
-#include "platform/avi/avi_writer.h"
+#include "tests/support/writer_stream.h"
 
 #include <string>
 #include <unistd.h>
@@ -25,22 +25,6 @@ struct Depth {
     int64_t seconds;
 };
 constexpr Depth kDepths[] = {{"1min", 60}, {"1h", 3600}, {"10h", 36000}};
-
-bool startWriter(avi::AviWriter& writer, const std::string& path)
-{
-    avi::StreamHeader stream;
-    stream.type = avi::kVideoStream;
-    stream.rate = 1000 / kFrameMs;
-    avi::BitmapInfoHeader format {};
-    format.size = sizeof format;
-    format.width = kWidth;
-    format.height = kHeight;
-    format.planes = 1;
-    format.bitCount = 24;
-    format.sizeImage = kFrameBytes;
-    return writer.open(path.c_str()).ok() && writer.createStream(stream).ok() &&
-           writer.setFormat(&format, sizeof format).ok();
-}
 
 // One second of frames after the patch at clockMs, none of them late
 // enough to patch the header itself.
@@ -65,7 +49,7 @@ void benchmarkUpkeep(benchmark::State& state, const Depth& depth)
         avi::AviWriter writer(options);
         uint8_t frame[kFrameBytes] = {};
         int64_t position = 0;
-        bool ok = startWriter(writer, path);
+        bool ok = startWriterStream(writer, path, kWidth, kHeight);
         // The patches up to here come with the frames, once a second.
         for (int64_t second = 0; ok && second < depth.seconds; ++second)
             ok = writeSecond(writer, position, frame);

@@ -4,7 +4,7 @@
 
 find_package(Threads REQUIRED)
 
-set_target_properties(plugin_core platform_lock avi_writer PROPERTIES
+set_target_properties(plugin_core platform_lock avi_writer_objects avi_writer avi_writer_tapped PROPERTIES
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 add_library(win32native SHARED
@@ -20,7 +20,8 @@ add_library(win32native SHARED
     platform/native/user32.cpp
     platform/native/window_class.cpp)
 target_include_directories(win32native PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(win32native PRIVATE avi_writer ${CMAKE_DL_LIBS} Threads::Threads)
+# The tests install their file faults in this layer's own writer (native_host.h).
+target_link_libraries(win32native PRIVATE avi_writer_tapped ${CMAKE_DL_LIBS} Threads::Threads)
 set_target_properties(win32native PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 # The dialog template, compiled from the same .rc as on Windows and

@@ -2,15 +2,19 @@
 # mingw-w64 (toolchain: cmake/mingw-i686.cmake), and the Windows programs
 # that its tests run under Wine.
 
-# The AVIFile functions over our own writer.
-add_library(avifile_shim STATIC platform/windows/avifile_shim.cpp)
-target_link_libraries(avifile_shim PUBLIC avi_writer)
+# The AVIFile functions over our own writer; a program links the writer
+# too, as the plug-in has it or with the tests' tap (avi_writer_tapped).
+add_library(avifile_shim OBJECT platform/windows/avifile_shim.cpp)
+target_include_directories(avifile_shim PUBLIC ${PROJECT_SOURCE_DIR})
 
 target_sources(avi_output PRIVATE resources/avi_output.rc plugin/windows/exports.def)
 target_include_directories(avi_output PRIVATE ${PROJECT_SOURCE_DIR}/resources ${GENERATED_DIR})
 target_link_options(avi_output PRIVATE -Wl,--no-undefined $<$<CONFIG:Release>:-s>)
+# What went into the plug-in, for scripts/test-package to check that no
+# test hook did.
+target_link_options(avi_output PRIVATE -Wl,-Map=$<TARGET_FILE_DIR:avi_output>/avi_output.map)
 if(AVI_OUTPUT_OWN_WRITER)
-    target_link_libraries(avi_output PRIVATE avifile_shim)
+    target_link_libraries(avi_output PRIVATE avifile_shim avi_writer)
 else()
     # The platform's AVIFile, and with it its 2 GiB limit.
     target_compile_definitions(plugin_core PRIVATE AVI_OUTPUT_SYSTEM_AVIFILE)
@@ -34,7 +38,7 @@ target_link_libraries(winhost PRIVATE user32 gdi32 winmm kernel32)
 
 # Our writer's AVIFile functions driven straight, with a small segment size.
 add_executable(writer_probe host/windows/writer_probe.cpp host/animation.cpp tests/support/fault_sweep.cpp)
-target_link_libraries(writer_probe PRIVATE avifile_shim kernel32)
+target_link_libraries(writer_probe PRIVATE avifile_shim avi_writer_tapped kernel32)
 
 # The native layer's USER32 claims, checked against the real USER32, with
 # the plug-in's dialog template.
@@ -50,7 +54,7 @@ if(AVI_OUTPUT_OWN_WRITER)
         $<TARGET_OBJECTS:plugin_core>)
     target_include_directories(dialogs_while_writing PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/resources
         ${GENERATED_DIR})
-    target_link_libraries(dialogs_while_writing PRIVATE avifile_shim user32 winmm kernel32)
+    target_link_libraries(dialogs_while_writing PRIVATE avifile_shim avi_writer_tapped user32 winmm kernel32)
 endif()
 
 # The tests run on this machine and drive these programs under Wine, on an

@@ -4,60 +4,35 @@
 // idx1). Space for the OpenDML super index and the dmlh header is reserved
 // as JUNK; once the first RIFF segment is full the file becomes OpenDML in
 // place: the first segment gets its idx1, the JUNK turns into 'indx' and
-// 'LIST odml', and further frames go into RIFF 'AVIX' segments.
+// 'LIST odml', and further frames go into RIFF 'AVIX' segments. A file that
+// closes in its first segment stays plain AVI 1.0.
 //
-// Each segment has one standard index (ix00) and one super index entry,
-// from its first header patch on: readers that trust the indexes
-// (GStreamer, mkvmerge) see no frame that no index lists, so the segment
-// being filled is indexed as it fills. Its ix00 lies in its movi list inside
-// a JUNK chunk with room for more entries; each header patch writes the
-// entries since the last into that room, and when they do not fit, a new
-// chunk with every entry and more room replaces it. A file that closes in
-// its first segment hides the super index again behind its idx1 and stays
-// plain AVI 1.0.
+// The writer composes its parts, each after what it keeps in the file: the
+// header and its ordered patches (file_header.h), the index of the segment
+// being filled (open_index.h) and the space set aside ahead of the frames
+// (space_ahead.h). Its own code follows the file's nesting: a segment's
+// RIFF and LIST movi begin, chunks go into the movi list, and the list and
+// the RIFF end with their sizes patched.
 //
 // The stream starts at the first frame's position (strh dwStart). Later
 // positions past the end of the stream are filled with empty chunks, which
 // every reader counts as frames without picture, so a frame's timestamp is
 // its position. A position at or before the end is appended at the end.
 //
-// Crash safety: at most every flushInterval the header's sizes and counts
-// are patched to describe everything written so far (keepCurrent does it
-// for a caller with no frame to write), so a reader can walk a file whose
-// writer was killed. A kill may also come part way through any write (Linux
-// ends a write at a page boundary when a fatal signal arrives), so each
-// write leaves a file every reader gets right at any length it reaches:
-//  - an entry before the count that covers it, and a chunk's data before
-//    the size that claims it: an index's entries land in room that its
-//    head does not list yet, the super index entry before the count, the
-//    movi list before the RIFF's... ; every field patched in place is 4-byte
-//    aligned (16 for super index entries) so no page boundary splits one;
-//  - an index chunk is written where the file already reaches, so a write
-//    cut short leaves zeros after it, never a chunk whose size runs past the
-//    end of the file, inside which readers that scan (ffmpeg) find entries
-//    that look like frames;
-//  - nothing MPlayer might walk into after the frames its index lists is an
-//    index chunk over 64 KiB, which it would enter and play as frames: the
-//    ix00 lie inside JUNK, and the first segment's idx1 is written as JUNK
-//    and named idx1 only once the second segment is indexed.
-// Closing needs no space the disk does not have: the space the indexes
-// will take is set aside before a frame is reported written. A file
-// operation that fails leaves the file as it was before the step it
-// belonged to: a segment end that fails part way is cut back.
+// What a crash, a kill part way through a write or a full disk leaves, and
+// how each write keeps to it: see docs/design.md.
 #pragma once
 
 #include "platform/avi/avi_format.h"
+#include "platform/avi/file_header.h"
+#include "platform/avi/open_index.h"
 #include "platform/avi/output_file.h"
-#include "platform/avi/segment_index.h"
+#include "platform/avi/space_ahead.h"
 #include "platform/avi/writer_status.h"
 
-#include <array>
 #include <cstdint>
-#include <vector>
 
 namespace avi {
-
-class RiffBuilder;
 
 // The strh values the caller chooses.
 struct StreamHeader {
@@ -95,6 +70,8 @@ constexpr uint32_t kLargestSuperIndex = 1u << 16;
 // The options brought within what the file format can describe.
 WriterOptions withinFormatLimits(WriterOptions options);
 
+// Writes one file at a time; open() after close() starts a new file as a
+// new writer would.
 class AviWriter {
 public:
     explicit AviWriter(const WriterOptions& options = WriterOptions());
@@ -108,7 +85,7 @@ public:
     // the file header. Refused when the first segment cannot hold the
     // header and one frame of the format's size.
     WriterStatus setFormat(const void* format, size_t size);
-    // Writes one frame at `position`; see the class comment for where it lands.
+    // Writes one frame at `position`; see the comment above for where it lands.
     WriterStatus writeFrame(int64_t position, const void* data, uint32_t size, bool keyFrame);
     // Patches the header when frames have come since the last patch and half
     // the flush interval has passed. A caller with no frame to write calls
@@ -126,90 +103,64 @@ public:
                                     size_t size);
 
 private:
-    // Where the header's records lie in header_.
-    struct HeaderLayout {
-        size_t mainHeader = 0;
-        size_t streamHeader = 0;
-        size_t superIndex = 0;     // the JUNK chunk that becomes 'indx', 16-byte aligned
-        size_t odml = 0;           // the JUNK chunk that becomes 'LIST odml'
-        size_t extendedHeader = 0; // the dmlh record inside it
-        size_t moviList = 0;
-    };
-
-    // The header's parts that change, in the order a patch writes them:
-    // sizes before the counts and entries they cover, entries before the
-    // count that lists them.
-    enum Zone { RiffSize, MoviSize, SuperIndexEntries, Front, Odml, kZones };
-    struct DirtyRange {
-        size_t begin = SIZE_MAX;
-        size_t end = 0;
-    };
-
     // The RIFF segment that frames go into: its 'RIFF' and 'LIST movi'
     // headers, as file offsets.
     struct Segment {
         uint32_t number = 0; // 1 for the first
         uint64_t riff = 0;
         uint64_t moviList = 0;
-        uint64_t firstPosition = 0;
+    };
+    struct Frame {
+        const void* data;
+        uint32_t size;
+        bool keyFrame;
+    };
+    struct ChunkSlices;
+    // Whether a new ix00 gets room for more entries: not when its segment ends.
+    enum class IndexFor { GrowingSegment, EndingSegment };
+    // Where a patch put the entries written since the last.
+    enum class Placed { Nowhere, InRoom, InNewChunk };
+    struct IndexUpdate {
+        WriterStatus status;
+        Placed placed;
+    };
+    // The last patch that made the header describe the file.
+    struct LastPatch {
+        uint64_t timeMs = 0;
+        uint64_t fileEnd = 0;
     };
 
-    // The segment's ix00 in the file, inside a JUNK chunk with room for
-    // `capacity` entries; it lists `entries`.
-    struct OpenIndex {
-        uint64_t chunk = 0; // 0: none yet
-        uint64_t capacity = 0;
-        size_t entries = 0;
-    };
-
-    // setFormat's steps.
+    void startOver();
     static WriterStatus checkFormat(const void* format, size_t size);
-    uint64_t firstSegmentNeeds(const BitmapInfoHeader& bitmap) const;
-    void layOutHeader(const BitmapInfoHeader& bitmap, const void* format, size_t size);
-    void putStreamHeader(RiffBuilder& out, const BitmapInfoHeader& bitmap);
     WriterStatus startFirstSegment();
 
     // Room for what a write adds.
     bool isFirstSegment() const { return segment_.number == 1; }
     static uint64_t closingBytes(bool firstSegment, size_t entries);
-    uint64_t closingBytes(size_t entries) const;
+    uint64_t closingBytes(size_t entries) const { return closingBytes(isFirstSegment(), entries); }
     bool fitsInSegment(uint64_t bytes, size_t entries) const;
-    WriterStatus makeRoom(uint64_t required);
-    WriterStatus reserveWithLead(uint64_t required);
-
-    // The movi list's contents.
-    WriterStatus declareStart(uint64_t position);
-    WriterStatus appendChunks(uint64_t gaps, const void* data, uint32_t size, bool keyFrame, bool withFrame);
-    WriterStatus alignEnd();
-    WriterStatus startNextSegment();
-    WriterStatus appendLegacyIndex(uint32_t id);
-    template<typename Fill>
-    WriterStatus writeStaged(size_t used, size_t first, size_t last, size_t entrySize, Fill fill, uint64_t* at);
+    uint64_t gapsThatFit() const;
+    WriterStatus makeRoom(uint64_t required) { return spaceAhead_.makeRoom(file_, required); }
     void cutBack(uint64_t end);
 
-    // The open segment's index.
-    enum class Room { Some, None };
-    WriterStatus writeIndex(Room room, bool& inRoom);
-    WriterStatus appendOpenIndex(Room room);
-    WriterStatus writeIndexHead(size_t entries);
-    void fillIndexHead(uint8_t* at, size_t entries) const;
-    void listOpenIndex(size_t entries);
-    WriterStatus nameLegacyIndex();
+    // The movi list's chunks.
+    WriterStatus declareStart(uint64_t position);
+    WriterStatus appendChunks(uint64_t gaps, const Frame* frame);
+    void listChunks(uint64_t gaps, const Frame* frame);
+    void sliceChunks(uint64_t gaps, const Frame* frame, bool namedAfter, ChunkSlices& chunks) const;
+    WriterStatus commitChunks(const ChunkSlices& chunks, uint64_t gaps, const Frame* frame, bool namedAfter);
+    WriterStatus alignEnd();
 
-    // The super index.
-    void putSuperIndexEntry(uint32_t slot, uint64_t offset, uint32_t size, uint32_t duration);
-    void showSuperIndex(bool shown);
-    void setSuperIndexEntries(uint32_t entries);
-
-    // The header: kept in memory, patched there, written when due.
-    void setHeaderField(size_t at, uint32_t value);
-    template<typename Record, typename Change>
-    void updateHeader(size_t at, Change change);
-    Zone zoneOf(size_t at) const;
+    // Segments.
+    WriterStatus startNextSegment();
     WriterStatus patchSegmentSizes(uint64_t moviEnd, uint64_t riffEnd);
-    void refreshCounters();
-    WriterStatus flushHeader();
-    WriterStatus describe(uint64_t now, Room room = Room::Some);
+    WriterStatus nameIdx1();
+
+    // Patches: the open segment's index, then the header.
+    WriterStatus patchIndexAndHeader(uint64_t now, IndexFor purpose = IndexFor::GrowingSegment);
+    IndexUpdate writeNewIndexEntries(IndexFor purpose);
+    IndexUpdate appendIndexChunk(IndexFor purpose);
+    void refreshCounts() { header_.setCounts(counts_, stream_, isFirstSegment()); }
     uint64_t now() const { return options_.clock ? options_.clock() : monotonicMilliseconds(); }
 
     // close's steps.
@@ -222,30 +173,14 @@ private:
     OutputFile file_;
     StreamHeader stream_;
     bool hasStream_ = false;
-    bool headerWritten_ = false;
-    std::vector<uint8_t> header_;
-    HeaderLayout layout_;
-    std::array<DirtyRange, kZones> dirty_ {};
-
+    FileHeader header_;
+    SpaceAhead spaceAhead_;
     Segment segment_;
-    SegmentIndex index_;
-    OpenIndex openIndex_;
-    uint32_t superIndexEntries_ = 0;
-    uint64_t legacyIndex_ = 0; // the first segment's idx1 while it is still named JUNK
-    bool openDml_ = false;
-    bool indexDue_ = false; // a new segment is indexed with its first chunk
-
-    uint64_t streamStart_ = 0;  // the first frame's position, strh dwStart
-    uint64_t streamLength_ = 0; // positions from there on, gaps included
-    uint64_t firstSegmentLength_ = 0;
-    uint32_t largestChunk_ = 0;
-    uint64_t lastFlushMs_ = 0;
-    uint64_t describedEnd_ = 0; // what the header described when last patched
-    uint64_t leadLimit_ = 0;    // reserveAhead, cut down each time the disk refuses it
-    uint64_t lead_ = 0;         // the space set aside ahead at the last reservation
-
-    std::vector<uint8_t> staging_;       // index bytes on their way to the file
-    std::vector<uint8_t> segmentHeader_; // what starts every segment after the first
+    OpenIndex index_;
+    uint64_t unnamedIdx1_ = 0;     // where the first segment's idx1 lies while it is still named JUNK
+    bool segmentUnlisted_ = false; // a new segment, listed in the super index with its first chunk
+    StreamCounts counts_;
+    LastPatch lastPatch_;
 };
 
 } // namespace avi

@@ -1,17 +1,16 @@
 // Failures on demand for the file operations of every OutputFile, so tests
-// reach each failure path of the writer on both targets. Nothing is
-// installed in the plug-in; only programs that link the writer themselves
-// (tests, writer_probe) install a plan, on one thread at a time.
+// reach each failure path of the writer on both targets, and a watcher of
+// every change they make. Only the writer built for tests has them (the
+// tap of file_tap.h, in avi_writer_tapped); the plug-in users install
+// links none. A test installs a plan on one thread at a time.
 #pragma once
+
+#include "platform/avi/file_tap.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace avi {
-
-struct Slice;
-
-enum class FileOperation : uint8_t { Append, WriteAt, Truncate, Reserve, Extend };
 
 // Told of every change a file operation makes to a file's bytes, after the
 // system made it, so that a test can record a recording's writes once and
@@ -45,30 +44,12 @@ struct FaultPlan {
     FileWatcher* watcher = nullptr;
 };
 
-// What happens to one call: whether it fails, and how far its bytes (or
-// the blocks it sets aside) get before it does.
-struct FaultVerdict {
-    bool fails = false;
-    uint64_t reach = 0; // end offset of what lands
-    int code = 0;
-};
-
 class FileFaults {
 public:
     static void install(const FaultPlan& plan);
     static void remove();
     // File operations counted since install.
     static uint64_t calls();
-
-    // For OutputFile. active() is the only cost when nothing is installed.
-    static bool active();
-    static bool reservationDisabled();
-    // The plan's watcher, or nullptr.
-    static FileWatcher* watcher();
-    // The call covers [offset, end); the file holds blocks up to `held`.
-    static FaultVerdict judge(FileOperation operation, uint64_t offset, uint64_t end, uint64_t held);
-    // Free bytes for a file holding `held`, given what the system reports.
-    static uint64_t freeSpace(uint64_t systemFree, uint64_t held);
 };
 
 } // namespace avi

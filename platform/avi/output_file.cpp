@@ -1,6 +1,6 @@
 #include "platform/avi/output_file.h"
 
-#include "platform/avi/file_faults.h"
+#include "platform/avi/file_tap.h"
 
 #include <algorithm>
 #include <new>
@@ -32,7 +32,8 @@ WriterStatus OutputFile::create(const char* path)
     end_ = 0;
     reservedEnd_ = 0;
     diskSize_ = 0;
-    allocates_ = !FileFaults::reservationDisabled();
+    FileTap* tap = installedFileTap();
+    allocates_ = !(tap && tap->noReservation());
     try {
         return systemCreate(path);
     } catch (const std::bad_alloc&) {
@@ -45,8 +46,8 @@ WriterStatus OutputFile::append(const Slice* slices, size_t count)
     if (!isOpen())
         return WriterStatus::refused(Failure::Closed);
     const uint64_t total = totalSize(slices, count);
-    if (FileFaults::active()) {
-        const FaultVerdict verdict = FileFaults::judge(FileOperation::Append, end_, end_ + total, held());
+    if (FileTap* tap = installedFileTap()) {
+        const FaultVerdict verdict = tap->judge(FileOperation::Append, end_, end_ + total, held());
         if (verdict.fails) {
             writePrefix(end_, slices, count, verdict.reach - end_);
             return WriterStatus::system(verdict.code);
@@ -64,8 +65,8 @@ WriterStatus OutputFile::extendTo(uint64_t size)
         return WriterStatus::refused(Failure::Closed);
     if (size <= diskSize_)
         return WriterStatus::success();
-    if (FileFaults::active()) {
-        const FaultVerdict verdict = FileFaults::judge(FileOperation::Extend, diskSize_, size, held());
+    if (FileTap* tap = installedFileTap()) {
+        const FaultVerdict verdict = tap->judge(FileOperation::Extend, diskSize_, size, held());
         if (verdict.fails)
             return WriterStatus::system(verdict.code);
     }
@@ -77,8 +78,8 @@ WriterStatus OutputFile::writeAt(uint64_t offset, const void* data, size_t size)
     if (!isOpen())
         return WriterStatus::refused(Failure::Closed);
     const Slice slice {data, size};
-    if (FileFaults::active()) {
-        const FaultVerdict verdict = FileFaults::judge(FileOperation::WriteAt, offset, offset + size, held());
+    if (FileTap* tap = installedFileTap()) {
+        const FaultVerdict verdict = tap->judge(FileOperation::WriteAt, offset, offset + size, held());
         if (verdict.fails) {
             writePrefix(offset, &slice, 1, verdict.reach - offset);
             return WriterStatus::system(verdict.code);
@@ -94,8 +95,8 @@ WriterStatus OutputFile::cutTo(uint64_t size)
     if (size > end_)
         return WriterStatus::refused(Failure::BadArgument);
     end_ = size;
-    if (FileFaults::active()) {
-        const FaultVerdict verdict = FileFaults::judge(FileOperation::Truncate, size, size, held());
+    if (FileTap* tap = installedFileTap()) {
+        const FaultVerdict verdict = tap->judge(FileOperation::Truncate, size, size, held());
         if (verdict.fails)
             return WriterStatus::system(verdict.code);
     }
@@ -124,7 +125,8 @@ WriterStatus OutputFile::reserveUpTo(uint64_t end)
 uint64_t OutputFile::freeSpace() const
 {
     const uint64_t systemFree = systemFreeSpace();
-    return FileFaults::active() ? FileFaults::freeSpace(systemFree, held()) : systemFree;
+    FileTap* tap = installedFileTap();
+    return tap ? tap->freeSpace(systemFree, held()) : systemFree;
 }
 
 WriterStatus OutputFile::close()
@@ -142,8 +144,8 @@ WriterStatus OutputFile::write(uint64_t offset, const Slice* slices, size_t coun
     if (!status.ok())
         return status;
     diskSize_ = std::max(diskSize_, offset + totalSize(slices, count));
-    if (FileWatcher* watcher = FileFaults::watcher())
-        watcher->wrote(offset, slices, count);
+    if (FileTap* tap = installedFileTap())
+        tap->wrote(offset, slices, count);
     return status;
 }
 
@@ -153,8 +155,8 @@ WriterStatus OutputFile::setSize(uint64_t size)
     if (!status.ok())
         return status;
     diskSize_ = size;
-    if (FileWatcher* watcher = FileFaults::watcher())
-        watcher->resized(size);
+    if (FileTap* tap = installedFileTap())
+        tap->resized(size);
     return status;
 }
 
@@ -175,8 +177,8 @@ WriterStatus OutputFile::writePrefix(uint64_t offset, const Slice* slices, size_
 WriterStatus OutputFile::setAside(uint64_t from, uint64_t end)
 {
     FaultVerdict verdict;
-    if (FileFaults::active())
-        verdict = FileFaults::judge(FileOperation::Reserve, from, end, held());
+    if (FileTap* tap = installedFileTap())
+        verdict = tap->judge(FileOperation::Reserve, from, end, held());
     const uint64_t reach = verdict.fails ? verdict.reach : end;
     WriterStatus status;
     if (reach > from)

@@ -1,8 +1,8 @@
 // The file an AVI writer fills: appends at a logical end, patches earlier
 // bytes in place, and sets space aside so that closing never needs space
-// the disk no longer has. output_file.cpp keeps the books and lets tests
-// fail any operation (file_faults.h); each target supplies the system
-// calls (posix_output_file.cpp, win32_output_file.cpp).
+// the disk no longer has. output_file.cpp keeps the books and lets a tap
+// that tests install fail any operation (file_tap.h); each target supplies
+// the system calls (posix_output_file.cpp, win32_output_file.cpp).
 #pragma once
 
 #include "platform/avi/writer_status.h"
@@ -84,7 +84,7 @@ private:
 
     uint64_t held() const { return end_ > reservedEnd_ ? end_ : reservedEnd_; }
     // Every change to the file's bytes goes through these two, which keep
-    // diskSize_ and tell a test's watcher (file_faults.h).
+    // diskSize_ and tell a test's tap (file_tap.h).
     WriterStatus write(uint64_t offset, const Slice* slices, size_t count);
     WriterStatus setSize(uint64_t size);
     WriterStatus writePrefix(uint64_t offset, const Slice* slices, size_t count, uint64_t bytes);

@@ -1,6 +1,6 @@
 #include "tests/support/fault_sweep.h"
 
-#include "platform/avi/avi_writer.h"
+#include "tests/support/writer_stream.h"
 
 #include <cstring>
 
@@ -9,6 +9,8 @@ namespace {
 constexpr int kWidth = 16;
 constexpr int kHeight = 8;
 constexpr uint32_t kFrameBytes = kWidth * kHeight * 3;
+
+} // namespace
 
 avi::WriterOptions sweepOptions()
 {
@@ -20,24 +22,6 @@ avi::WriterOptions sweepOptions()
     return options;
 }
 
-bool startStream(avi::AviWriter& writer, const std::string& path)
-{
-    avi::StreamHeader stream;
-    stream.type = avi::kVideoStream;
-    stream.rate = 25;
-    avi::BitmapInfoHeader format {};
-    format.size = sizeof format;
-    format.width = kWidth;
-    format.height = kHeight;
-    format.planes = 1;
-    format.bitCount = 24;
-    format.sizeImage = kFrameBytes;
-    return writer.open(path.c_str()).ok() && writer.createStream(stream).ok() &&
-           writer.setFormat(&format, sizeof format).ok();
-}
-
-} // namespace
-
 std::vector<int64_t> sweepPositions()
 {
     std::vector<int64_t> positions;
@@ -48,23 +32,25 @@ std::vector<int64_t> sweepPositions()
     return positions;
 }
 
-FaultedRecording recordWithFaults(const std::string& path, const avi::FaultPlan& plan, AfterFailure after)
+FaultedRecording recordWithFaults(const std::string& path, const avi::FaultPlan& plan, AfterFailure after,
+                                  avi::AviWriter* writer)
 {
     FaultedRecording recording;
     avi::FileFaults::install(plan);
     {
-        avi::AviWriter writer(sweepOptions());
-        if (startStream(writer, path)) {
+        avi::AviWriter ownWriter(sweepOptions());
+        avi::AviWriter& used = writer ? *writer : ownWriter;
+        if (startWriterStream(used, path, kWidth, kHeight)) {
             uint8_t frame[kFrameBytes];
             for (int64_t position : sweepPositions()) {
                 std::memset(frame, static_cast<int>(position), sizeof frame);
-                if (writer.writeFrame(position, frame, kFrameBytes, true).ok())
+                if (used.writeFrame(position, frame, kFrameBytes, true).ok())
                     recording.written.push_back(position);
                 else if (after == AfterFailure::Close)
                     break;
             }
         }
-        recording.closed = writer.close().ok();
+        recording.closed = used.close().ok();
     }
     recording.calls = avi::FileFaults::calls();
     avi::FileFaults::remove();

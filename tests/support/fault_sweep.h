@@ -6,6 +6,7 @@
 // recording without failures makes.
 #pragma once
 
+#include "platform/avi/avi_writer.h"
 #include "platform/avi/file_faults.h"
 
 #include <cstdint>
@@ -23,7 +24,10 @@ enum class AfterFailure {
     Close,   // close at once, as the plug-in does
 };
 
-FaultedRecording recordWithFaults(const std::string& path, const avi::FaultPlan& plan, AfterFailure after);
+// On `writer` when given, a writer made with sweepOptions() otherwise.
+FaultedRecording recordWithFaults(const std::string& path, const avi::FaultPlan& plan, AfterFailure after,
+                                  avi::AviWriter* writer = nullptr);
+avi::WriterOptions sweepOptions();
 
 // The positions the recording writes when nothing fails.
 std::vector<int64_t> sweepPositions();

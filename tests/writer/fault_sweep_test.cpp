@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -43,6 +45,13 @@ void sweep(avi::FaultPlan::Kind kind, int code, const Variant& variant)
     }
 }
 
+std::string contents(const std::string& path)
+{
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
 const Variant kVariants[] = {
     {"blocks set aside, carrying on after a failed frame", false, AfterFailure::CarryOn},
     {"blocks set aside, closing after a failed frame", false, AfterFailure::Close},
@@ -68,4 +77,21 @@ TEST(FileFailures, AnIndexThatCannotBeWrittenLeavesEveryFrameReadable)
 {
     for (const Variant& variant : kVariants)
         sweep(avi::FaultPlan::Kind::AppendsFail, EIO, variant);
+}
+
+// Opened again, even after a file whose disk filled part way, a writer
+// starts as a new one would.
+TEST(FileFailures, AWriterOpenedAgainWritesTheFileANewWriterWould)
+{
+    TempDir dir;
+    const uint64_t calls = recordWithFaults(dir.file("new.avi"), avi::FaultPlan(), AfterFailure::CarryOn).calls;
+    avi::AviWriter writer(sweepOptions());
+    avi::FaultPlan full;
+    full.kind = avi::FaultPlan::Kind::DiskFull;
+    full.code = ENOSPC;
+    full.at = calls / 2;
+    recordWithFaults(dir.file("full.avi"), full, AfterFailure::CarryOn, &writer);
+    const std::string again = dir.file("again.avi");
+    EXPECT_EQ(recordWithFaults(again, avi::FaultPlan(), AfterFailure::CarryOn, &writer).written, sweepPositions());
+    EXPECT_EQ(contents(again), contents(dir.file("new.avi")));
 }

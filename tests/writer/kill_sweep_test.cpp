@@ -4,11 +4,11 @@
 // (write_log.h) and the file rebuilt as each kill would have left it; every
 // such file must give, in every reader, only frames that were written, in
 // order, and all of those written more than about a second before.
-#include "platform/avi/avi_writer.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/riff_walk.h"
 #include "tests/support/test_support.h"
 #include "tests/support/write_log.h"
+#include "tests/support/writer_stream.h"
 
 #include <gtest/gtest.h>
 
@@ -51,18 +51,7 @@ public:
     {
         virtualMs = 0;
         log.start(shape.noReservation);
-        avi::StreamHeader stream;
-        stream.type = avi::kVideoStream;
-        stream.rate = 1000 / kFrameMs;
-        avi::BitmapInfoHeader format {};
-        format.size = sizeof format;
-        format.width = shape.width;
-        format.height = shape.height;
-        format.planes = 1;
-        format.bitCount = 24;
-        format.sizeImage = static_cast<uint32_t>(frameBytes_);
-        opened_ = writer_.open(path.c_str()).ok() && writer_.createStream(stream).ok() &&
-                  writer_.setFormat(&format, sizeof format).ok();
+        opened_ = startWriterStream(writer_, path, shape.width, shape.height);
     }
     ~SweptRecording() { close(); }
 
