@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <cstdio>
 
-std::atomic<AviOutputEffect*> dialogEffect {nullptr};
-
 namespace {
 
 void initDialog(AviOutputEffect& effect, HWND window)
@@ -171,7 +169,6 @@ INT_PTR CALLBACK configDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 HWND AviOutputEffect::createConfigDialog(HINSTANCE instance, HWND parent)
 {
-    dialogEffect.store(this);
     return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CONFIG), parent, configDialogProc,
                               reinterpret_cast<LPARAM>(this));
 }
@@ -179,8 +176,6 @@ HWND AviOutputEffect::createConfigDialog(HINSTANCE instance, HWND parent)
 void AviOutputEffect::leaveDialog()
 {
     unbindEffect(this);
-    AviOutputEffect* expected = this;
-    dialogEffect.compare_exchange_strong(expected, nullptr);
 }
 
 int parseFrameRate(const char* text)

@@ -114,8 +114,8 @@ public:
     int32_t presetWord;                  // host
     PAVIFILE aviFile;                    // lock
     PAVISTREAM aviStream;                // lock
-    BITMAPINFOHEADER frameFormat;        // lock
-    AVISTREAMINFOA streamInfo;           // lock
+    // The stream description and frame format are built by the start and
+    // handed to the writer, which keeps its own copies: the effect keeps none.
     std::atomic<HWND> dialogWindow;      // atomic
     char fileName[100];                  // dialog
     std::atomic<int> recording;          // atomic

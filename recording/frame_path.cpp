@@ -230,8 +230,6 @@ void settleFileWork(AviOutputEffect& effect, const FileWork& work, FrameReport& 
     if (!stillCounted)
         return;
     effect.expectedFrames = framePeriods(effect.elapsedMs, effect.frameRate.load(std::memory_order_relaxed));
-    effect.streamInfo.dwLength =
-        static_cast<DWORD>(effect.expectedFrames > UINT32_MAX ? UINT32_MAX : effect.expectedFrames);
     if (!report.dialog)
         return;
     report.showStatus = true;

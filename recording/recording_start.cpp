@@ -162,8 +162,6 @@ bool handOver(AviOutputEffect& effect, const PreparedRecording& prepared)
     if (effect.recording.load(std::memory_order_relaxed) || effect.width != prepared.width ||
         effect.height != prepared.height)
         return false;
-    effect.streamInfo = prepared.streamInfo;
-    effect.frameFormat = prepared.frameFormat;
     effect.rawModeActive = prepared.rawModeActive;
     effect.lastSamplesWritten = 0;
     effect.lastBytesWritten = 0;

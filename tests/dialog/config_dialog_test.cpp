@@ -5,6 +5,7 @@
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/riff_walk.h"
 
 class ConfigDialog : public EffectTest {
 protected:
@@ -72,10 +73,10 @@ TEST_F(ConfigDialog, WhatTheRecordingDoesWithTypedRates)
         typeInto(dialog, IDC_FRAMERATE, text);
         click(dialog, IDC_SAVE);
         ASSERT_EQ(controlText(dialog, IDC_SAVE), "STOP");
-        EXPECT_EQ(effect->streamInfo.dwRate, declared);
         for (int call = 0; call < 25; ++call)
             renderAfter(40, frame);
         click(dialog, IDC_SAVE);
+        EXPECT_EQ(littleEndian32(chunkData(path, "strh"), 24), declared) << "the stream's declared rate";
         const auto packets = probePackets(path);
         ASSERT_EQ(packets.size(), declared == 30 ? 25u : 0u) << "25 calls, 40 ms apart";
         if (!packets.empty()) {
@@ -196,7 +197,6 @@ TEST_F(ConfigDialog, EachDialogServesTheEffectThatOpenedIt)
     second.renderFrame(0, 0, frame.pixels.data(), 0, 8, 8);
     HWND first = open(*effect);
     HWND other = open(second);
-    EXPECT_EQ(dialogEffect.load(), &second) << "the effect that opened a dialog last";
     typeInto(first, IDC_FRAMERATE, "7");
     typeInto(first, IDC_FILENAME, dir.file("first.avi"));
     click(first, IDC_SAVE);
@@ -278,7 +278,6 @@ TEST_F(ConfigDialog, DeletingTheEffectLeavesItsDialogHarmless)
     renderAfter(40, frame);
     effect.reset();
     EXPECT_EQ(NativeOpenAviFileCount(), 0);
-    EXPECT_EQ(dialogEffect.load(), nullptr);
     typeInto(dialog, IDC_FRAMERATE, "9");
     click(dialog, IDC_SAVE);
     EXPECT_EQ(configDialogProc(dialog, WM_COMMAND, MAKEWPARAM(IDC_SAVE, BN_CLICKED), 0), FALSE);
