@@ -1,6 +1,7 @@
 #include "dialog/config_dialog.h"
 
 #include "dialog/dialog_bindings.h"
+#include "dialog/dialog_view.h"
 #include "plugin/avi_output_effect.h"
 #include "recording/status_text.h"
 #include "recording/user_feedback.h"

@@ -1,5 +1,6 @@
 #include "dialog/dialog_bindings.h"
 
+#include "dialog/dialog_view.h"
 #include "platform/ticket_lock.h"
 #include "plugin/avi_output_effect.h"
 

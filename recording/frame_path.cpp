@@ -7,6 +7,7 @@
 #include "recording/frame_geometry.h"
 #include "recording/largest_file.h"
 #include "recording/pacing.h"
+#include "recording/recording_view.h"
 #include "recording/status_text.h"
 #include "recording/user_feedback.h"
 
@@ -256,9 +257,9 @@ void routeReport(AviOutputEffect& effect, FrameReport& report)
     const HWND dialog = report.dialog;
     report.dialog = nullptr;
     if (report.recordingEnded)
-        PostMessageA(dialog, kRecordingEndedMessage, 0, 0);
+        postRecordingEnded(dialog);
     if (report.showStatus && !effect.statusPosted.exchange(true) &&
-        !PostMessageA(dialog, kStatusChangedMessage, 0, 0))
+        !postStatusChanged(dialog))
         effect.statusPosted.store(false);
     report.showStatus = false;
 }
@@ -275,7 +276,7 @@ void makeFailureKnown(AviOutputEffect& effect, FrameReport& report)
     if (!dialog || report.failureOwner || effect.unshownError || !IsWindow(dialog))
         return;
     effect.unshownError = report.failure;
-    if (PostMessageA(dialog, kErrorWaitingMessage, 0, 0))
+    if (postErrorWaiting(dialog))
         report.failure = UnshownError();
     else
         effect.unshownError = UnshownError();
@@ -288,11 +289,11 @@ void makeFailureKnown(AviOutputEffect& effect, FrameReport& report)
 void reportFrame(const FrameReport& report)
 {
     if (report.dialog && report.recordingEnded)
-        setSaveCaption(report.dialog, kCaptionSaveAfterEnd);
+        showRecordingEnded(report.dialog);
     if (report.showStatus) {
         char status[kStatusTextCapacity];
         formatStatusText(status, report.totalFrames, report.expectedFrames, report.totalBytes);
-        setStatusText(report.dialog, status);
+        showStatusText(report.dialog, status);
     }
     if (report.error)
         showUnshownError(report.errorOwner, report.error);

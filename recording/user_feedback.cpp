@@ -1,21 +1,9 @@
 #include "recording/user_feedback.h"
 
 #include "recording/largest_file.h"
-#include "resources/resource.h"
 
 #include <cstdio>
 #include <cstring>
-
-void setSaveCaption(HWND dialog, const char* caption) { SetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption); }
-
-bool saveButtonSaysStop(HWND dialog)
-{
-    char caption[sizeof kCaptionStop + 1] = {};
-    GetWindowTextA(GetDlgItem(dialog, IDC_SAVE), caption, sizeof caption);
-    return std::strcmp(caption, kCaptionStop) == 0;
-}
-
-void setStatusText(HWND dialog, const char* text) { SetDlgItemTextA(dialog, IDC_STATUS, text); }
 
 void showError(HWND owner, const char* text)
 {

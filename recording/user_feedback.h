@@ -1,29 +1,11 @@
-// What a recording shows the user, all in the configuration dialog: the
-// Save/STOP button's caption, the status label and error boxes. The frame
-// path, the start sequence and the dialog all show it through here.
-//
-// The frame path never waits for another thread's message loop: to a
-// dialog of another thread it posts what happened, and the dialog shows it
-// on its own thread.
+// The error boxes a recording shows the user, and the error that waits
+// with the effect until one thread shows it. The frame path, the start
+// sequence and the dialog all show them through here.
 #pragma once
 
 #include "platform/win32.h"
 
 #include <cstdint>
-
-// The button's captions. Both spellings of save are the plug-in's own: the
-// dialog says "Save" after the user's STOP, the frame path "save" after a
-// recording that ended by itself (a new frame size, a failed write).
-constexpr char kCaptionSave[] = "Save";
-constexpr char kCaptionSaveAfterEnd[] = "save";
-constexpr char kCaptionStop[] = "STOP";
-
-// The status figures changed; posted once until the dialog takes it.
-constexpr UINT kStatusChangedMessage = WM_APP + 1;
-// The recording ended by itself: the button says "save" unless a new one runs.
-constexpr UINT kRecordingEndedMessage = WM_APP + 2;
-// An error waits in the effect for the dialog to take it and show it.
-constexpr UINT kErrorWaitingMessage = WM_APP + 3;
 
 // An error box the user has not been shown yet. It stays with the effect
 // until one thread takes it, and that thread shows it once its file is
@@ -37,9 +19,6 @@ struct UnshownError {
     explicit operator bool() const { return kind != Kind::None; }
 };
 
-void setSaveCaption(HWND dialog, const char* caption);
-bool saveButtonSaysStop(HWND dialog);
-void setStatusText(HWND dialog, const char* text);
 // An error box as the plug-in shows every error: caption "error", the
 // information icon and an OK button. Owned by `owner` when it is still a
 // window, else, so that the user still hears of it, by nobody.

@@ -2,7 +2,7 @@
 // its window thread, where the dialog lives; and that deletes effects on
 // its render thread while their dialogs are in use.
 #include "host/dialog_driver.h"
-#include "recording/user_feedback.h"
+#include "dialog/dialog_view.h"
 #include "resources/resource.h"
 #include "tests/support/effect_fixture.h"
 #include "tests/support/media_probe.h"
