@@ -1,9 +1,8 @@
-// A recording killed at any moment: before or after any write the writer
-// makes, or part way through one at a page boundary (where Linux may end a
-// write when a fatal signal arrives). The writes are recorded once
-// (write_log.h) and the file rebuilt as each kill would have left it; every
-// such file must give, in every reader, only frames that were written, in
-// order, and all of those written more than about a second before.
+// A recording killed before or after any write the writer makes, or part
+// way through one at a page boundary: the writes are recorded once
+// (write_log.h) and the file rebuilt as each kill would have left it, for
+// the readers to read. What each file must give them is the writer's
+// promise in docs/design.md ("Long recordings and crashes").
 #include "tests/support/media_probe.h"
 #include "tests/support/riff_walk.h"
 #include "tests/support/test_support.h"
