@@ -122,14 +122,17 @@ private:
 
 // Presses Save, lets the recording run 5 to 25 ms, takes and releases the
 // recording lock, presses STOP, waits 1 to 5 ms, and again. Each file is
-// removed before the next Save, so Save does not pay for truncating the
-// last one.
+// finished and removed before the next Save, so Save does not pay for
+// truncating the last one.
 bool pressAgainAndAgain(AviOutputEffect& effect, const std::string& path, int rounds, Latencies& latencies)
 {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> recordingMs(5, 25);
     std::uniform_int_distribution<int> pauseMs(1, 5);
     for (int round = 0; round < rounds; ++round) {
+        // A STOP during a write leaves the file to the render thread; Save
+        // under its name waits until it is finished, outside the timing.
+        effect.waitForReleases();
         ::unlink(path.c_str());
         Clock::time_point pressed = Clock::now();
         if (effect.runStartSequence())
