@@ -150,17 +150,16 @@ void planFrame(AviOutputEffect& effect, const uint32_t* framebuffer, int w, int 
 
     const int rate = effect.frameRate.load(std::memory_order_relaxed);
     const int index = framePosition(effect.elapsedMs, rate);
-    if (index == effect.lastFrameIndex) {
-        // About once a second, a call with nothing to write lets the writer
-        // describe what it wrote, in case no frame comes for a while.
-        if (now - effect.lastKeepTick >= 1000) {
-            effect.lastKeepTick = now;
-            claimFile(effect, FileWork::Kind::KeepCurrent, work);
-        }
-        openSkipWindow(effect, index, rate, now);
-        return;
+    const bool moved = index != effect.lastFrameIndex;
+    // About once a second, a call with nothing to write lets the writer
+    // describe what it wrote, in case no frame comes for a while.
+    if (!moved && now - effect.lastKeepTick >= 1000) {
+        effect.lastKeepTick = now;
+        claimFile(effect, FileWork::Kind::KeepCurrent, work);
     }
     openSkipWindow(effect, index, rate, now);
+    if (!moved)
+        return;
     effect.lastFrameIndex = index;
     // Without a framebuffer there is nothing to read; the position stays empty.
     if (!framebuffer || endIfTheFileIsFull(effect, index, report))
