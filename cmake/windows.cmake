@@ -52,6 +52,16 @@ if(AVI_OUTPUT_OWN_WRITER)
     target_link_libraries(dialogs_while_writing PRIVATE avifile_shim user32 winmm kernel32)
 endif()
 
+# The frame path's benchmark, from the source the native one is built
+# from, over the plug-in's own objects. It fills the plug-in's import of
+# timeGetTime with its own clock, so it does not link WINMM.
+if(AVI_OUTPUT_OWN_WRITER)
+    add_executable(both_targets_bench bench/both_targets_bench.cpp bench/effect_recording.cpp bench/frames.cpp
+        bench/target_clock.cpp bench/target_comparison.cpp bench/target_timing.cpp $<TARGET_OBJECTS:plugin_core>)
+    target_include_directories(both_targets_bench PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(both_targets_bench PRIVATE avifile_shim user32 kernel32)
+endif()
+
 # The tests run on this machine and drive these programs under Wine, on an
 # X display (scripts/test-windows provides Xvfb). They are a native program,
 # built by the native-release preset.

@@ -30,6 +30,23 @@ runs_32bit_programs() {
     /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
+# True when 32-bit x86 programs run on this machine's own processor, not
+# through an emulator that binfmt_misc puts in their way: only then do
+# Wine's timings say anything of the processor.
+runs_32bit_natively() {
+    case "$(uname -m)" in
+    x86_64 | i?86) ;;
+    *) return 1 ;;
+    esac
+    local handler
+    for handler in /proc/sys/fs/binfmt_misc/qemu-i386 /proc/sys/fs/binfmt_misc/qemu-i486; do
+        if [ -f "$handler" ] && grep -qx enabled "$handler"; then
+            return 1
+        fi
+    done
+    runs_32bit_programs
+}
+
 # Some sandboxes refuse 32-bit programs. There the 32-bit Wine loader runs
 # under qemu-i386 from Debian 13, whose emulation is recent enough for Wine;
 # Debian 12's is not. Wine re-executes <bindir>/wine-preloader for every new
