@@ -20,8 +20,9 @@ need_windows_packages() {
         $sudo dpkg --add-architecture i386
         apt_updated=0
     fi
-    # GStreamer and MPlayer read the long recordings, besides ffmpeg.
-    need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 fonts-wine \
+    # GStreamer and MPlayer read the long recordings, besides ffmpeg; the
+    # kernel tests build GoogleTest for Windows from Debian's sources.
+    need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386 wine64 fonts-wine \
         xvfb xauth ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good mplayer
 }
 
