@@ -1,8 +1,10 @@
 // The frame path of the plug-in, built natively and as a 32-bit Windows
 // program that runs under Wine, from this one source over the plug-in's
-// own objects: renderFrame per written frame in both forms, the skip path
-// and each conversion kernel alone. ./scripts/bench --windows runs both
-// builds in turn and prints the one against the other.
+// own objects: renderFrame per written frame in both forms (render/written/,
+// and render/zeros/ with the writer's reserve held in zeros, as it must be
+// under Wine), the skip path and each conversion kernel alone.
+// ./scripts/bench --windows runs both builds in turn and prints the one
+// against the other.
 //
 //   both_targets_bench [--dir=PATH] [--out=FILE] [--filter=REGEX]
 //                      [--repetitions=N] [--min-time=SECONDS] [--smoke]
@@ -17,7 +19,12 @@
 #include "bench/target_clock.h"
 #include "bench/target_comparison.h"
 #include "bench/target_timing.h"
+#include "platform/avi/file_faults.h"
 #include "recording/frame_conversion.h"
+
+#ifndef _WIN32
+#include "platform/native/native_host.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,12 +93,38 @@ void addTickCases(std::vector<TimedCase>& cases, const Options& options)
     }
 }
 
+// Where the file system cannot set blocks aside, as under Wine, the writer
+// holds its reserve with zeros written ahead of the frames. The zeros/
+// cases make either build do so, so that the two compare like for like.
+void holdReserveWithZeros(bool zeros)
+{
+    static avi::FaultPlan plan;
+    plan.noReservation = true;
+#ifdef _WIN32
+    if (zeros)
+        avi::FileFaults::install(plan);
+    else
+        avi::FileFaults::remove();
+#else
+    NativeInstallFileFaults(zeros ? &plan : nullptr);
+#endif
+}
+
+struct WrittenCase {
+    FrameSize size;
+    bool raw;
+    bool zeros;
+    std::string path;
+    bool smoke;
+};
+
 // Every call moves the tick one frame period, so every call writes.
-void writtenFrames(const FrameSize& size, bool raw, const std::string& path, bool smoke, int64_t n, Stopwatch& watch)
+void writtenFrames(const WrittenCase& c, int64_t n, Stopwatch& watch)
 {
     target_clock::useVirtualTick(1000);
-    Recording recording(size, raw, 25, path);
-    const int perFile = framesPerFile(writtenBytes(size, raw), smoke);
+    holdReserveWithZeros(c.zeros);
+    Recording recording(c.size, c.raw, 25, c.path);
+    const int perFile = framesPerFile(writtenBytes(c.size, c.raw), c.smoke);
     int inFile = 0;
     watch.resume();
     for (int64_t i = 0; i < n; ++i, ++inFile) {
@@ -106,6 +139,7 @@ void writtenFrames(const FrameSize& size, bool raw, const std::string& path, boo
     }
     watch.pause();
     target_clock::useSystemTick();
+    holdReserveWithZeros(false);
     if (recording.framesWritten() != inFile)
         throw std::runtime_error("a call did not write its frame");
 }
@@ -113,14 +147,14 @@ void writtenFrames(const FrameSize& size, bool raw, const std::string& path, boo
 void addWrittenCases(std::vector<TimedCase>& cases, const Options& options)
 {
     const std::string path = options.directory + kSeparator + "bench-render.avi";
-    const bool smoke = options.timing.smoke;
-    for (bool raw : {false, true}) {
-        for (const FrameSize& size : frameSizes()) {
-            cases.push_back({std::string("render/written/") + (raw ? "raw" : "24bit") + "/" + size.name(),
-                             [size, raw, path, smoke](int64_t n, Stopwatch& watch) {
-                                 writtenFrames(size, raw, path, smoke, n, watch);
-                             },
-                             true});
+    for (bool zeros : {false, true}) {
+        for (bool raw : {false, true}) {
+            for (const FrameSize& size : frameSizes()) {
+                const WrittenCase written {size, raw, zeros, path, options.timing.smoke};
+                cases.push_back({std::string(zeros ? "render/zeros/" : "render/written/") + (raw ? "raw" : "24bit") +
+                                     "/" + size.name(),
+                                 [written](int64_t n, Stopwatch& watch) { writtenFrames(written, n, watch); }, true});
+            }
         }
     }
 }

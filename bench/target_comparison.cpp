@@ -1,5 +1,8 @@
 #include "bench/target_comparison.h"
 
+#include "bench/duration_text.h"
+#include "bench/target_timing.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -38,25 +41,6 @@ bool readRound(const std::string& path, Build& build)
         build.rounds[name].push_back(median);
     }
     return true;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-std::string duration(double ns)
-{
-    char text[32];
-    if (ns < 1e3)
-        std::snprintf(text, sizeof text, "%.2f ns", ns);
-    else if (ns < 1e6)
-        std::snprintf(text, sizeof text, "%.1f us", ns / 1e3);
-    else
-        std::snprintf(text, sizeof text, "%.2f ms", ns / 1e6);
-    return text;
 }
 
 std::string spread(const std::vector<double>& values, std::string (*show)(double))

@@ -21,7 +21,8 @@ double runFor(const TimedCase& timed, int64_t iterations)
 
 // As Google Benchmark finds its iteration count: more iterations each
 // time, until a run takes the time asked for; that run is the measurement.
-double nanosecondsPerIteration(const TimedCase& timed, const TimingSettings& settings)
+// A case's later repetitions start from the count its last one found.
+double nanosecondsPerIteration(const TimedCase& timed, const TimingSettings& settings, int64_t& iterations)
 {
     if (settings.smoke)
         return runFor(timed, 1);
@@ -30,7 +31,7 @@ double nanosecondsPerIteration(const TimedCase& timed, const TimingSettings& set
         for (double warmed = 0; warmed < settings.warmSeconds * 1e9;)
             warmed += runFor(timed, 16);
     }
-    for (int64_t iterations = 1;;) {
+    for (;;) {
         const double took = runFor(timed, iterations);
         if (took >= wanted || iterations >= (int64_t(1) << 40))
             return took / static_cast<double>(iterations);
@@ -39,14 +40,14 @@ double nanosecondsPerIteration(const TimedCase& timed, const TimingSettings& set
     }
 }
 
+} // namespace
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     const size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
-
-} // namespace
 
 std::vector<CaseFigure> timeCases(const std::vector<TimedCase>& cases, const TimingSettings& settings)
 {
@@ -56,8 +57,9 @@ std::vector<CaseFigure> timeCases(const std::vector<TimedCase>& cases, const Tim
     std::shuffle(order.begin(), order.end(), std::mt19937(static_cast<uint32_t>(target_clock::nanoseconds())));
 
     std::map<size_t, std::vector<double>> times;
+    std::vector<int64_t> iterations(cases.size(), 1);
     for (size_t index : order) {
-        const double ns = nanosecondsPerIteration(cases[index], settings);
+        const double ns = nanosecondsPerIteration(cases[index], settings, iterations[index]);
         times[index].push_back(ns);
         std::printf("%-34s %14.1f ns\n", cases[index].name.c_str(), ns);
         std::fflush(stdout);

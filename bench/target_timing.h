@@ -46,6 +46,8 @@ struct CaseFigure {
     double most = 0;
 };
 
+double median(std::vector<double> values);
+
 // Runs every case, printing each repetition as it ends.
 std::vector<CaseFigure> timeCases(const std::vector<TimedCase>& cases, const TimingSettings& settings);
 
