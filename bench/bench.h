@@ -2,6 +2,8 @@
 // figures they leave for the ratio table printed at the end.
 #pragma once
 
+#include "bench/frames.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
@@ -9,14 +11,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-struct FrameSize {
-    int width;
-    int height;
-    std::string name() const { return std::to_string(width) + "x" + std::to_string(height); }
-};
-
-const std::vector<FrameSize>& frameSizes();
 
 struct BenchSettings {
     bool smoke = false;          // every benchmark once, nothing timed
@@ -26,26 +20,7 @@ struct BenchSettings {
 
 BenchSettings& benchSettings();
 
-// A buffer of random bytes, page aligned as large allocations are.
-class FrameBuffer {
-public:
-    explicit FrameBuffer(size_t bytes, uint32_t seed = 1);
-    ~FrameBuffer();
-    FrameBuffer(const FrameBuffer&) = delete;
-    FrameBuffer& operator=(const FrameBuffer&) = delete;
-    uint8_t* data() const { return data_; }
-    size_t size() const { return size_; }
-
-private:
-    uint8_t* data_;
-    size_t size_;
-};
-
-size_t standardStride(int width);
-
-// Frames per file for benchmarks that write frame after frame: enough that
-// opening and closing stay out of the way, few enough (256 MB) that the
-// page cache does not start writing back in the middle of a run.
+// framesPerFile(frameBytes, smoke) with this run's settings.
 int framesPerFile(size_t frameBytes);
 
 // Registers a benchmark with the run's settings: real time, and a single

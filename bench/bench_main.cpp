@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <random>
 
 namespace {
 
@@ -69,42 +68,13 @@ bool takeFlag(const char* argument, const char* flag, const char** value)
 
 } // namespace
 
-const std::vector<FrameSize>& frameSizes()
-{
-    static const std::vector<FrameSize> sizes = {{320, 240}, {640, 480}, {1280, 720}, {1920, 1080}, {3840, 2160}};
-    return sizes;
-}
-
 BenchSettings& benchSettings()
 {
     static BenchSettings settings;
     return settings;
 }
 
-FrameBuffer::FrameBuffer(size_t bytes, uint32_t seed)
-    : data_(static_cast<uint8_t*>(std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096)))
-    , size_(bytes)
-{
-    if (!data_)
-        std::abort();
-    std::mt19937 random(seed);
-    for (size_t i = 0; i < bytes; i += 4) {
-        const uint32_t word = random();
-        std::memcpy(data_ + i, &word, std::min<size_t>(4, bytes - i));
-    }
-}
-
-FrameBuffer::~FrameBuffer() { std::free(data_); }
-
-int framesPerFile(size_t frameBytes)
-{
-    if (benchSettings().smoke)
-        return 2;
-    const size_t budget = size_t(256) << 20;
-    return static_cast<int>(std::min<size_t>(1024, std::max<size_t>(8, budget / frameBytes)));
-}
-
-size_t standardStride(int width) { return (static_cast<size_t>(width) * 3 + 3) & ~size_t(3); }
+int framesPerFile(size_t frameBytes) { return framesPerFile(frameBytes, benchSettings().smoke); }
 
 benchmark::internal::Benchmark* registered(const std::string& name, std::function<void(benchmark::State&)> body)
 {

@@ -2,62 +2,18 @@
 // (against the bare tick read it starts with), and a call that writes
 // (against the least a written frame can cost with a buffered file).
 #include "bench/bench.h"
+#include "bench/effect_recording.h"
 #include "platform/native/native_host.h"
-#include "plugin/avi_output_effect.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <stdexcept>
 #include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
-
-// An effect recording frames of `size` to a file in the bench directory.
-class Recording {
-public:
-    Recording(const FrameSize& size, bool raw, int frameRate, const std::string& name)
-        : effect_(new AviOutputEffect)
-        , frame_(static_cast<size_t>(size.width) * size.height * 4, 5)
-        , size_(size)
-        , path_(benchSettings().directory + "/" + name)
-    {
-        std::snprintf(effect_->fileName, sizeof effect_->fileName, "%s", path_.c_str());
-        effect_->rawMode = raw ? 1 : 0;
-        effect_->frameRate = frameRate;
-        render(); // the size, before any recording
-        start();
-    }
-    ~Recording()
-    {
-        effect_.reset();
-        ::unlink(path_.c_str());
-    }
-
-    void start()
-    {
-        if (effect_->runStartSequence())
-            throw std::runtime_error("cannot start recording " + path_);
-    }
-    void restart()
-    {
-        effect_->stopRecording();
-        ::unlink(path_.c_str());
-        start();
-    }
-    void render() { host_->renderFrame(0, 0, reinterpret_cast<const uint32_t*>(frame_.data()), 0, size_.width, size_.height); }
-    int framesWritten() const { return effect_->totalFrames; }
-
-private:
-    std::unique_ptr<AviOutputEffect> effect_;
-    EffectBase* host_ = effect_.get();
-    FrameBuffer frame_;
-    FrameSize size_;
-    std::string path_;
-};
 
 // What a written frame cannot go below with a buffered file: its chunk
 // copied into the page cache from one buffer that stays in L2, in the
@@ -126,11 +82,6 @@ private:
     uint64_t end_ = 0;
 };
 
-size_t writtenBytes(const FrameSize& size, bool raw)
-{
-    return raw ? static_cast<size_t>(size.width) * size.height * 4 : standardStride(size.width) * size.height;
-}
-
 } // namespace
 
 void registerFramePathBenchmarks()
@@ -150,14 +101,14 @@ void registerFramePathBenchmarks()
     // one write in millions of calls.
     registered("render/skip/real", [](benchmark::State& state) {
         NativeUseRealClock();
-        Recording recording({320, 240}, false, 1, "bench-skip-real.avi");
+        Recording recording({320, 240}, false, 1, benchSettings().directory + "/bench-skip-real.avi");
         for (auto _ : state)
             recording.render();
     });
     registered("render/skip/virtual", [](benchmark::State& state) {
         NativeUseVirtualClock(1000);
         {
-            Recording recording({320, 240}, false, 25, "bench-skip-virtual.avi");
+            Recording recording({320, 240}, false, 25, benchSettings().directory + "/bench-skip-virtual.avi");
             for (auto _ : state)
                 recording.render();
         }
@@ -170,7 +121,7 @@ void registerFramePathBenchmarks()
             registeredWarm(name, [size, raw](benchmark::State& state) {
                 NativeUseVirtualClock(1000);
                 {
-                    Recording recording(size, raw, 25, "bench-render.avi");
+                    Recording recording(size, raw, 25, benchSettings().directory + "/bench-render.avi");
                     const int perFile = framesPerFile(writtenBytes(size, raw));
                     int inFile = 0;
                     for (auto _ : state) {

@@ -1,25 +1,12 @@
 // The figures as ratios: each of ours over its limit and over its peers.
 // A ratio below 1 means ours took less time.
 #include "bench/bench.h"
+#include "bench/duration_text.h"
 #include "recording/frame_conversion.h"
 
 #include <cstdio>
 
 namespace {
-
-std::string duration(double ns)
-{
-    char text[32];
-    if (ns < 0)
-        return "-";
-    if (ns < 1e3)
-        std::snprintf(text, sizeof text, "%.2f ns", ns);
-    else if (ns < 1e6)
-        std::snprintf(text, sizeof text, "%.1f us", ns / 1e3);
-    else
-        std::snprintf(text, sizeof text, "%.2f ms", ns / 1e6);
-    return text;
-}
 
 std::string ratio(double ours, double other)
 {

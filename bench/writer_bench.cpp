@@ -31,11 +31,6 @@ constexpr FrameForm kForms[] = {{"24bit", false}, {"raw", true}};
 // Each stream takes a few seconds, most of it waiting; five say enough.
 constexpr int kStreamRepetitions = 5;
 
-size_t frameBytes(const FrameSize& size, bool raw)
-{
-    return raw ? static_cast<size_t>(size.width) * size.height * 4 : standardStride(size.width) * size.height;
-}
-
 void fail(const char* what) { throw std::runtime_error(what); }
 
 // One file being written, frame by frame, by one of the writers.
@@ -286,7 +281,7 @@ int streamFrames(size_t frameBytes)
 void benchmarkSession(benchmark::State& state, const std::function<std::unique_ptr<Session>(int)>& makeSession,
                       const std::string& name, const FrameSize& size, const FrameForm& form, Mode mode)
 {
-    const size_t bytes = frameBytes(size, form.raw);
+    const size_t bytes = writtenBytes(size, form.raw);
     FrameBuffer frame(bytes, 3);
     const std::string path = benchSettings().directory + "/bench-" + name + ".avi";
     const int perFile = mode == Mode::WholeFile ? benchSettings().framesPerWholeFile
@@ -355,7 +350,7 @@ void registerStreamBenchmarks()
         for (const FrameSize& size : frameSizes()) {
             if (size.width < 1920)
                 continue;
-            const int frames = streamFrames(frameBytes(size, form.raw));
+            const int frames = streamFrames(writtenBytes(size, form.raw));
             const std::string suffix = std::string("/") + form.name + "/" + size.name();
             std::vector<std::pair<std::string, std::function<void(benchmark::State&)>>> bodies;
             for (const WritePiece& piece : writePieces()) {

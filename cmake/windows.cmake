@@ -57,6 +57,31 @@ if(AVI_OUTPUT_OWN_WRITER)
     target_link_libraries(dialogs_while_writing PRIVATE avifile_shim avi_writer_tapped user32 winmm kernel32)
 endif()
 
+# The frame path's benchmark, from the source the native one is built
+# from, over the plug-in's own objects. It fills the plug-in's import of
+# timeGetTime with its own clock, so it does not link WINMM.
+if(AVI_OUTPUT_OWN_WRITER)
+    add_executable(both_targets_bench bench/both_targets_bench.cpp bench/effect_recording.cpp bench/frames.cpp
+        bench/target_clock.cpp bench/target_comparison.cpp bench/target_timing.cpp $<TARGET_OBJECTS:plugin_core>)
+    target_include_directories(both_targets_bench PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(both_targets_bench PRIVATE avifile_shim user32 kernel32)
+endif()
+
+# The conversion kernels' tests, the native source built for Windows over
+# the plug-in's own objects, with GoogleTest from Debian's sources
+# (googletest): each kernel the processor has, against the plain loop.
+if(AVI_OUTPUT_TESTS AND AVI_OUTPUT_OWN_WRITER)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    target_compile_options(gtest PRIVATE -w)
+    target_compile_options(gtest_main PRIVATE -w)
+    # Our copy of its port header stands in for what needs std::mutex.
+    target_include_directories(gtest BEFORE PUBLIC ${PROJECT_SOURCE_DIR}/tests/support/windows_gtest)
+    add_executable(conversion_tests tests/recording/frame_conversion_test.cpp $<TARGET_OBJECTS:plugin_core>)
+    target_link_libraries(conversion_tests PRIVATE gtest_main avifile_shim user32 winmm kernel32)
+endif()
+
 # The tests run on this machine and drive these programs under Wine, on an
 # X display (scripts/test-windows provides Xvfb). They are a native program,
 # built by the native-release preset.
@@ -81,18 +106,23 @@ if(AVI_OUTPUT_TESTS)
             TIMEOUT 600
             ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX};AVI_OUTPUT_WINE=${AVI_OUTPUT_WINE};AVI_OUTPUT_WINDOWS_APE=$<TARGET_FILE:avi_output>;AVI_OUTPUT_WINHOST=$<TARGET_FILE:winhost>;AVI_OUTPUT_WRITER_PROBE=$<TARGET_FILE:writer_probe>;AVI_OUTPUT_WINDOWS_VARIANT=${variant}")
     endforeach()
-    # Once is enough: it does not use the writer. Its output goes through a
+    # A Windows program run under Wine as one test, in a folder of its own
+    # whose AVI files are removed afterwards. Its output goes through a
     # file, since the Wine processes that outlive it would hold a pipe open.
-    if(AVI_OUTPUT_OWN_WRITER)
-        add_test(NAME wine.User32Claims COMMAND sh -c "\"$0\" \"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; exit $status"
-            ${AVI_OUTPUT_WINE} $<TARGET_FILE:user32_claims> ${CMAKE_CURRENT_BINARY_DIR}/user32_claims.log)
-        set_tests_properties(wine.User32Claims PROPERTIES TIMEOUT 300 ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX}")
-        file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/dialogs-while-writing)
-        add_test(NAME wine.DialogsWhileWriting
-            COMMAND sh -c "\"$0\" \"$1\" >\"$2\" 2>&1; status=$?; cat \"$2\"; rm -f *.avi; exit $status"
-            ${AVI_OUTPUT_WINE} $<TARGET_FILE:dialogs_while_writing> ${CMAKE_CURRENT_BINARY_DIR}/dialogs_while_writing.log)
-        set_tests_properties(wine.DialogsWhileWriting PROPERTIES TIMEOUT 300
-            WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/dialogs-while-writing
+    function(add_wine_program_test name target)
+        set(folder ${CMAKE_CURRENT_BINARY_DIR}/wine-runs/${target})
+        file(MAKE_DIRECTORY ${folder})
+        add_test(NAME ${name}
+            COMMAND sh -c "log=$1; shift; \"$0\" \"$@\" >\"$log\" 2>&1; status=$?; cat \"$log\"; rm -f *.avi; exit $status"
+            ${AVI_OUTPUT_WINE} ${folder}.log $<TARGET_FILE:${target}> ${ARGN})
+        set_tests_properties(${name} PROPERTIES TIMEOUT 300 WORKING_DIRECTORY ${folder}
             ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX}")
+    endfunction()
+    # Once is enough: they do not depend on the writer.
+    if(AVI_OUTPUT_OWN_WRITER)
+        add_wine_program_test(wine.User32Claims user32_claims)
+        add_wine_program_test(wine.DialogsWhileWriting dialogs_while_writing)
+        add_wine_program_test(wine.ConversionKernels conversion_tests)
+        add_wine_program_test(wine.BenchSmoke both_targets_bench --smoke)
     endif()
 endif()

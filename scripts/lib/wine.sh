@@ -20,14 +20,32 @@ need_windows_packages() {
         $sudo dpkg --add-architecture i386
         apt_updated=0
     fi
-    # GStreamer and MPlayer read the long recordings, besides ffmpeg.
-    need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 wine64 fonts-wine \
+    # GStreamer and MPlayer read the long recordings, besides ffmpeg; the
+    # kernel tests build GoogleTest for Windows from Debian's sources.
+    need_packages g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32:i386 wine64 fonts-wine \
         xvfb xauth ffmpeg gstreamer1.0-tools gstreamer1.0-plugins-good mplayer
 }
 
 # True when this machine runs 32-bit x86 programs itself.
 runs_32bit_programs() {
     /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# True when 32-bit x86 programs run on this machine's own processor, not
+# through an emulator that binfmt_misc puts in their way: only then do
+# Wine's timings say anything of the processor.
+runs_32bit_natively() {
+    case "$(uname -m)" in
+    x86_64 | i?86) ;;
+    *) return 1 ;;
+    esac
+    local handler
+    for handler in /proc/sys/fs/binfmt_misc/qemu-i386 /proc/sys/fs/binfmt_misc/qemu-i486; do
+        if [ -f "$handler" ] && grep -qx enabled "$handler"; then
+            return 1
+        fi
+    done
+    runs_32bit_programs
 }
 
 # Some sandboxes refuse 32-bit programs. There the 32-bit Wine loader runs

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -37,6 +38,9 @@ std::vector<uint32_t> randomFrame(int width, int height, std::mt19937& random)
         pixel = random();
     return frame;
 }
+
+constexpr ConversionKernel kAllKernels[] = {ConversionKernel::Scalar, ConversionKernel::Sse2, ConversionKernel::Ssse3,
+                                            ConversionKernel::Avx2, ConversionKernel::Avx512Vbmi};
 
 constexpr uint8_t kGarbage = 0xA5;
 constexpr size_t kGuardBytes = 64;
@@ -140,9 +144,25 @@ TEST_P(ConversionKernelTest, TheOpaqueCopySetsEveryFourthByteAndNothingElse)
     }
 }
 
+// Says once which kernels this processor runs, so which ones the tests
+// check: the same source runs natively and, in the 32-bit Windows build,
+// under Wine.
+class KernelsChecked : public testing::Environment {
+    void SetUp() override
+    {
+        std::string runs;
+        std::string lacks;
+        for (ConversionKernel kernel : kAllKernels)
+            (conversionKernelAvailable(kernel) ? runs : lacks) += std::string(" ") + conversionKernelName(kernel);
+        std::printf("conversion kernels this processor runs:%s; lacks:%s; the frame path uses: %s\n",
+                    runs.c_str(), lacks.empty() ? " none" : lacks.c_str(),
+                    conversionKernelName(fastestConversionKernel()));
+    }
+};
+testing::Environment* const kernelsChecked = testing::AddGlobalTestEnvironment(new KernelsChecked);
+
 INSTANTIATE_TEST_SUITE_P(FrameConversion, ConversionKernelTest,
-                         testing::Values(ConversionKernel::Scalar, ConversionKernel::Sse2, ConversionKernel::Ssse3,
-                                         ConversionKernel::Avx2, ConversionKernel::Avx512Vbmi),
+                         testing::ValuesIn(kAllKernels),
                          [](const testing::TestParamInfo<ConversionKernel>& info) {
                              return std::string(conversionKernelName(info.param));
                          });
