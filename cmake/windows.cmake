@@ -64,7 +64,7 @@ if(AVI_OUTPUT_OWN_WRITER)
     add_executable(both_targets_bench bench/both_targets_bench.cpp bench/effect_recording.cpp bench/frames.cpp
         bench/target_clock.cpp bench/target_comparison.cpp bench/target_timing.cpp $<TARGET_OBJECTS:plugin_core>)
     target_include_directories(both_targets_bench PRIVATE ${PROJECT_SOURCE_DIR})
-    target_link_libraries(both_targets_bench PRIVATE avifile_shim user32 kernel32)
+    target_link_libraries(both_targets_bench PRIVATE avifile_shim avi_writer_tapped user32 kernel32)
 endif()
 
 # The conversion kernels' tests, the native source built for Windows over
@@ -79,7 +79,7 @@ if(AVI_OUTPUT_TESTS AND AVI_OUTPUT_OWN_WRITER)
     # Our copy of its port header stands in for what needs std::mutex.
     target_include_directories(gtest BEFORE PUBLIC ${PROJECT_SOURCE_DIR}/tests/support/windows_gtest)
     add_executable(conversion_tests tests/recording/frame_conversion_test.cpp $<TARGET_OBJECTS:plugin_core>)
-    target_link_libraries(conversion_tests PRIVATE gtest_main avifile_shim user32 winmm kernel32)
+    target_link_libraries(conversion_tests PRIVATE gtest_main avifile_shim avi_writer user32 winmm kernel32)
 endif()
 
 # The tests run on this machine and drive these programs under Wine, on an
