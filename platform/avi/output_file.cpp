@@ -1,6 +1,7 @@
 #include "platform/avi/output_file.h"
 
 #include "platform/avi/file_tap.h"
+#include "platform/avi/write_pieces.h"
 
 #include <algorithm>
 #include <new>
@@ -9,9 +10,13 @@ namespace avi {
 
 namespace {
 
-// Zeros for setting space aside where the file system cannot allocate.
-constexpr size_t kZeroBlock = 64 * 1024;
-constexpr size_t kZeroSlices = 64;
+// Zeros for setting space aside where the file system cannot allocate: a
+// whole write piece per slice, since Windows writes each slice with its own
+// call, and under Wine 64 KiB calls made a frame's zeros cost 0.75 ms more
+// at 1280 x 720 (BENCHMARKS.md, "AMD EPYC (Zen 3): the Windows build under
+// Wine"). Untouched, they take no memory.
+constexpr size_t kZeroBlock = kWritePiece;
+constexpr size_t kZeroSlices = 8;
 uint8_t zeros[kZeroBlock];
 
 uint64_t totalSize(const Slice* slices, size_t count)

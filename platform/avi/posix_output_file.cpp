@@ -1,6 +1,8 @@
 // The AVI writer's file on POSIX systems: its system calls.
 #include "platform/avi/output_file.h"
 
+#include "platform/avi/write_pieces.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -42,24 +44,6 @@ WriterStatus OutputFile::systemCreate(const char* path)
     return WriterStatus::success();
 }
 
-namespace {
-
-// One call that covers a whole 2 MiB-aligned stretch of the file lets
-// Linux back it with a 2 MiB page-cache folio. On the VM measured, such
-// blocks were the ones the guest had handed back to its host, which had
-// to supply them again: a 4K frame in one call took ten times as long as
-// in 512 KiB pieces. So a write longer than a piece is cut at piece
-// boundaries of the file; a shorter one (a small frame and its chunk
-// header) stays one call.
-constexpr uint64_t kWritePiece = uint64_t(512) << 10;
-
-uint64_t callSize(uint64_t offset, uint64_t left)
-{
-    return left <= kWritePiece ? left : kWritePiece - offset % kWritePiece;
-}
-
-} // namespace
-
 WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_t count)
 {
     uint64_t left = 0;
@@ -69,7 +53,7 @@ WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_
     size_t next = 0;
     size_t skipInFirst = 0;
     while (left > 0) {
-        uint64_t room = callSize(offset, left);
+        uint64_t room = writeCallSize(offset, left);
         size_t used = 0;
         for (size_t i = next; i < count && used < IOV_MAX && room > 0; ++i) {
             const size_t skip = i == next ? skipInFirst : 0;

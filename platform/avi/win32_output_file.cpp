@@ -5,6 +5,8 @@
 // without when missing.
 #include "platform/avi/output_file.h"
 
+#include "platform/avi/write_pieces.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -93,8 +95,17 @@ WriterStatus OutputFile::systemCreate(const char* path)
 WriterStatus OutputFile::systemWrite(uint64_t offset, const Slice* slices, size_t count)
 {
     WriterStatus status = seekTo(fileHandle(handle_), offset);
-    for (size_t i = 0; i < count && status.ok(); ++i)
-        status = writeAll(fileHandle(handle_), slices[i].data, slices[i].size);
+    for (size_t i = 0; i < count && status.ok(); ++i) {
+        const char* bytes = static_cast<const char*>(slices[i].data);
+        uint64_t left = slices[i].size;
+        while (left > 0 && status.ok()) {
+            const auto size = static_cast<size_t>(writeCallSize(offset, left));
+            status = writeAll(fileHandle(handle_), bytes, size);
+            bytes += size;
+            left -= size;
+            offset += size;
+        }
+    }
     return status;
 }
 
