@@ -1,5 +1,6 @@
 // The AVI writer's file on Windows: its system calls. Each write call moves
-// the handle's file pointer to its offset and writes its slices from there;
+// the handle's file pointer to its offset and writes its slices from there,
+// cut into the same pieces as on POSIX systems (write_pieces.h);
 // the writer makes its calls on one thread at a time (the file's lock).
 // Runs on Windows XP: what later versions add is looked up, and done
 // without when missing.
