@@ -118,7 +118,7 @@ if(AVI_OUTPUT_TESTS)
         set_tests_properties(${name} PROPERTIES TIMEOUT 300 WORKING_DIRECTORY ${folder}
             ENVIRONMENT "WINEPREFIX=${AVI_OUTPUT_WINEPREFIX}")
     endfunction()
-    # Once is enough: they do not depend on the writer.
+    # Once, in the build with our writer, which is the one users install.
     if(AVI_OUTPUT_OWN_WRITER)
         add_wine_program_test(wine.User32Claims user32_claims)
         add_wine_program_test(wine.DialogsWhileWriting dialogs_while_writing)

@@ -10,7 +10,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 
 namespace avi {
@@ -46,21 +45,18 @@ WriterStatus seekTo(HANDLE file, uint64_t offset)
     return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ? WriterStatus::success() : lastError();
 }
 
-// WriteFile takes at most a DWORD per call; stay well below it.
-constexpr size_t kLargestWrite = size_t(1) << 30;
-
 // At the file pointer, which moves past what was written. Not with an
 // OVERLAPPED offset: Wine follows every such call with a round trip to its
 // server (to queue a completion), which made a written frame cost three
 // times as much (BENCHMARKS.md, "AMD EPYC (Zen 3): the Windows build under
-// Wine"); on Windows the seek costs one system call per write call.
+// Wine"); on Windows the seek costs one system call per systemWrite.
+// `size` is at most one write piece, well within WriteFile's DWORD.
 WriterStatus writeAll(HANDLE file, const void* data, size_t size)
 {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const auto chunk = static_cast<DWORD>(std::min(size, kLargestWrite));
         DWORD written = 0;
-        if (!WriteFile(file, bytes, chunk, &written, nullptr))
+        if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr))
             return lastError();
         if (written == 0)
             return WriterStatus::system(ERROR_WRITE_FAULT);
